@@ -1,0 +1,63 @@
+#pragma once
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "log/ConsoleTrace.h"
+
+// Record directions.
+constexpr int kTraceEvent = 0;
+constexpr int kTraceTransmit = 1;
+constexpr int kTraceReceive = 2;
+
+// The per-day trace log of one session object (client or server): each record
+// is time-stamped, echoed to the console when enabled, and appended to
+// "<path><name>YYMMDD.log" under the object's own lock.
+class CTraceLog {
+public:
+    CTraceLog();
+    virtual ~CTraceLog() = default;
+    CTraceLog(const CTraceLog&) = delete;
+    CTraceLog& operator=(const CTraceLog&) = delete;
+
+    void WriteLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void WriteLogEx(int direction, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void WriteLogRecord(int direction, const std::string& text);
+    void WriteLogFile(const std::string& record);
+
+    // Null arguments are ignored.
+    void SetLogName(const char* name);
+    void SetLogPath(const char* path);
+    void SetLogScramble(int value) { m_nLogScramble = value; }
+    std::string GetLogName() const;
+    std::string GetLogPath() const;
+    // Full name of today's file (for hosts and tests that want to read it).
+    std::string CurrentLogFile() const;
+
+    std::atomic<int> m_nMaskLog{0};
+    std::atomic<int> m_nLogScramble{0};
+    CConsoleTrace m_console;
+
+protected:
+    // Title of the console this object opens ("Client(...)", "Server(...)").
+    virtual std::string ConsoleTitle() const { return std::string(); }
+
+private:
+    void WriteLogV(int direction, const char* format, va_list args);
+
+    mutable std::mutex m_logLock;
+    std::string m_strLogName;
+    std::string m_strLogPath;
+};
+
+// Shared routines of the trace writer.
+std::string FormatTimeStamp(int year, int month, int day, int hour, int minute, int second, int ms);
+std::string BuildTraceRecord(int direction, const std::string& stamp, const std::string& text);
+std::string DayFileName(const std::string& path, const std::string& name, int year, int month, int day);
+
+// 0 written, -1 open failed, -2 write failed, -3 close failed.
+int AppendToFile(std::string text, std::string path, std::string mode, int scramble);
+char ScrambleChar(char c);
+void ScrambleLogText(std::string& text);
+// Masks len - 8 bytes from index 5 with '*' when enabled and len >= 11.
+void MaskLogData(int enable, unsigned char* buffer, int len);
