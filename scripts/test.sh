@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds and runs the whole suite three times: with GCC, under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+# Also checks that the library and tools compile warning-free with Clang.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+run() {
+  local preset=$1
+  echo "== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  echo "== $preset: test"
+  ctest --preset "$preset"
+}
+
+run gcc
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run asan
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run tsan
+echo "== clang: build (warnings are errors)"
+cmake --preset clang >/dev/null
+cmake --build --preset clang
+echo "All test runs passed."

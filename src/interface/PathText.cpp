@@ -1,0 +1,15 @@
+#include "interface/PathText.h"
+
+#include <cstring>
+
+std::string WithTrailingSeparator(const char* dir, size_t maxChars) {
+    std::string folder(dir, strnlen(dir, maxChars));
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
+    return folder;
+}
+
+void CopyPath(char* field, size_t size, const std::string& text) {
+    std::memset(field, 0, size);
+    size_t n = text.size() < size - 1 ? text.size() : size - 1;
+    std::memcpy(field, text.data(), n);
+}
