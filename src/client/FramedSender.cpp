@@ -1,0 +1,38 @@
+#include "client/FramedSender.h"
+
+#include <string>
+
+#include "client/DataBlockOps.h"
+#include "client/Framing.h"
+#include "log/TraceLog.h"
+
+CFramedSender::CFramedSender(CTraceLog* log) : m_pLog(log) {}
+
+int CFramedSender::SendFramed(const FramingSettings& settings, int maskLog, const void* data, int len,
+                              const void* logText, int logLen, const WriteFn& write, const LastErrorFn& lastError) {
+    if (!data) return -1;
+    const long long framedLen = static_cast<long long>(len) + FrameHeaderSize(settings.netHeader);
+    if (len < 0 || framedLen > kDataBlockBytes) {
+        if (m_pLog) {
+            m_pLog->WriteLog("SendFramed Refused. Message Length(%d), Framed Length(%lld) Outside 0..%d. Nothing Sent.",
+                             len, framedLen, static_cast<int>(kDataBlockBytes));
+        }
+        return -1;
+    }
+
+    SetDataBlock(&m_SendBlock, data, static_cast<uint32_t>(len));
+    SetDataBlock(&m_SendLogBlock, data, static_cast<uint32_t>(len));
+    BuildFrame(settings.netHeader, settings.headerIncluded, &m_SendBlock);
+
+    const int result = write ? write(m_SendBlock.data, static_cast<int>(m_SendBlock.length)) : -1;
+    const int error = lastError ? lastError() : 0;
+
+    if (maskLog == 1) MaskLogData(1, m_SendLogBlock.data, static_cast<int>(m_SendLogBlock.length));
+    if (!m_pLog) return result;
+    const bool useLogText = logLen >= 1 && logText && maskLog != 1;
+    const std::string text =
+        useLogText ? std::string(static_cast<const char*>(logText)) : DataBlockText(m_SendLogBlock);
+    m_pLog->WriteLogEx(kTraceTransmit, "[SLen:%d|RLen:%d,%d][%02X%02X]%s\r\n", useLogText ? logLen : len, result,
+                       error, m_SendBlock.data[0], m_SendBlock.data[1], text.c_str());
+    return result;
+}

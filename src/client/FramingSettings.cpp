@@ -1,0 +1,12 @@
+#include "client/FramingSettings.h"
+
+#include "log/TraceLog.h"
+
+std::string ValidateEndMarker(const std::string& marker, CTraceLog* log) {
+    if (marker.size() <= kMaxEndMarkerLength) return marker;
+    if (log) {
+        log->WriteLog("MsgEndData Too Long(%d > %d). End Marker Ignored.", static_cast<int>(marker.size()),
+                      static_cast<int>(kMaxEndMarkerLength));
+    }
+    return std::string();
+}

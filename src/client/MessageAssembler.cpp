@@ -1,0 +1,119 @@
+#include "client/MessageAssembler.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "client/DataBlockOps.h"
+#include "client/Framing.h"
+#include "client/ReceiveTrace.h"
+#include "log/TraceLog.h"
+#include "platform/Time.h"
+
+CMessageAssembler::CMessageAssembler(CTraceLog* log, MessageDelivery delivery, bool splitReads)
+    : m_pLog(log), m_delivery(std::move(delivery)), m_bSplitReads(splitReads) {}
+
+void CMessageAssembler::OnRead(const unsigned char* read, int n, int error, const FramingSettings& settings) {
+    if (!read || n <= 0) return;
+    const uint32_t len = std::min(static_cast<uint32_t>(n), kDataBlockBytes);
+    DiscardIfExpired(settings);
+    DiscardIfTooLong(len);
+
+    uint32_t pendingBefore = 0;
+    if (m_nPending == 1) {
+        pendingBefore = m_AssembleBlock.length;
+        AppendDataBlock(&m_AssembleBlock, read, len);
+        if (m_pLog) m_pLog->WriteLog("OnReceive(Len=%d).", n);
+    } else {
+        SetDataBlock(&m_AssembleBlock, read, len);
+    }
+
+    int headerLen = 0, bodyLen = 0;
+    ParseFrame(settings.netHeader, settings.headerIncluded, &m_AssembleBlock, &m_nPending, &bodyLen, &headerLen,
+               settings.endMarker);
+    if (m_nPending == 1) {
+        MarkPendingStart();
+        return;
+    }
+    m_nPending = 0;
+    m_dwPendingStart = 0;
+    if (!Deliver(&m_AssembleBlock, error) || !m_bSplitReads) return;
+    // The message ends inside this read, after the bytes it had gathered before.
+    const int end = headerLen + bodyLen - static_cast<int>(pendingBefore);
+    DeliverRemainder(read, static_cast<int>(len), end, error, settings);
+}
+
+void CMessageAssembler::DeliverRemainder(const unsigned char* read, int readLen, int offset, int error,
+                                         const FramingSettings& settings) {
+    if (!read || offset < 0 || readLen <= offset) return;
+    int pos = offset;
+    while (readLen - pos > 0) {
+        const uint32_t avail = static_cast<uint32_t>(readLen - pos);
+        // Only the next frame is copied: the parse looks no further, and the
+        // rest of the read is taken from `read` in the next round.
+        const uint32_t frame = CompleteFrameSize(settings.netHeader, settings.headerIncluded, read + pos, avail);
+        SetDataBlock(&m_RemainderBlock, read + pos, frame != 0 ? frame : avail);
+        int headerLen = 0, bodyLen = 0, pending = 0;
+        ParseFrame(settings.netHeader, settings.headerIncluded, &m_RemainderBlock, &pending, &bodyLen, &headerLen,
+                   std::string());
+        if (pending == 1) {
+            KeepAsPending(&m_RemainderBlock);
+            return;
+        }
+        if (!Deliver(&m_RemainderBlock, error)) return;
+        pos += headerLen + bodyLen;
+    }
+}
+
+void CMessageAssembler::DropPending() {
+    ClearDataBlock(&m_AssembleBlock);
+    m_nPending = 0;
+}
+
+void CMessageAssembler::DiscardIfExpired(const FramingSettings& settings) {
+    if (m_nPending != 1) return;
+    const uint32_t now = platform::GetTickCount();
+    const uint32_t elapsed = now - m_dwPendingStart;
+    if (elapsed <= static_cast<uint32_t>(settings.recvDataDelayTimeOut)) return;
+    if (m_pLog) {
+        m_pLog->WriteLog(
+            "Network Status Bad. Discard Previous Message! OnReceiveDataTimeOut(%d)(dwElapse=%d). dwEndTime=%d, "
+            "dwStartTime=%d",
+            settings.recvDataDelayTimeOut, static_cast<int>(elapsed), static_cast<int>(now),
+            static_cast<int>(m_dwPendingStart));
+    }
+    m_nPending = 0;
+    m_dwPendingStart = 0;
+}
+
+void CMessageAssembler::DiscardIfTooLong(uint32_t readLen) {
+    if (m_nPending != 1 || m_AssembleBlock.length + readLen <= kDataBlockBytes) return;
+    if (m_pLog) {
+        m_pLog->WriteLog("Message Too Long. Discard Previous Message! PendingLen(%d) + recvLen(%d) > %d",
+                         static_cast<int>(m_AssembleBlock.length), static_cast<int>(readLen),
+                         static_cast<int>(kDataBlockBytes));
+    }
+    m_nPending = 0;
+    m_dwPendingStart = 0;
+}
+
+void CMessageAssembler::MarkPendingStart() {
+    if (m_dwPendingStart != 0) return;
+    m_dwPendingStart = platform::GetTickCount();
+    if (m_pLog) m_pLog->WriteLog("Network Status Is Not Good. StartTick(%d)", static_cast<int>(m_dwPendingStart));
+}
+
+void CMessageAssembler::KeepAsPending(_DATA_BLOCK* piece) {
+    SetDataBlock(&m_AssembleBlock, piece->data, piece->length);
+    ClearDataBlock(piece);
+    m_nPending = 1;
+    MarkPendingStart();
+}
+
+bool CMessageAssembler::Deliver(_DATA_BLOCK* message, int error) {
+    if (m_pLog) WriteReceiveRecord(*m_pLog, *message);
+    if (m_delivery.notify) m_delivery.notify(message->data, static_cast<int>(message->length), error);
+    const bool hasBody = message->length != 0;
+    if (hasBody && m_delivery.queue) m_delivery.queue(*message);
+    ClearDataBlock(message);
+    return hasBody;
+}

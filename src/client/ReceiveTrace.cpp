@@ -1,0 +1,24 @@
+#include "client/ReceiveTrace.h"
+
+#include <algorithm>
+
+#include "client/DataBlockOps.h"
+#include "log/TraceLog.h"
+
+void WriteReadFailedTrace(CTraceLog& log, int error, int n, int lastError) {
+    log.WriteLog("OnReceive(%d). recvLen(%d), lastError(%d).", error, n, lastError);
+}
+
+void WriteReadTrace(CTraceLog& log, int error, const _DATA_BLOCK& read, int n) {
+    if (n > 2) {
+        const size_t len = std::min<size_t>(static_cast<size_t>(n), kDataBlockBytes);
+        log.WriteLog("[OnReceive(%d). recvLen(%d)]:[%02X%02X]%s", error, n, read.data[0], read.data[1],
+                     BytesText(read.data + 2, len - 2).c_str());
+    } else {
+        log.WriteLog("[OnReceive(%d). recvLen(%d)]:[%02X%02X]", error, n, read.data[0], read.data[1]);
+    }
+}
+
+void WriteReceiveRecord(CTraceLog& log, const _DATA_BLOCK& message) {
+    log.WriteLogEx(kTraceReceive, "%s\r\n", DataBlockText(message).c_str());
+}
