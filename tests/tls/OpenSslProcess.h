@@ -1,0 +1,35 @@
+#pragma once
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tlstest {
+
+// One run of /usr/bin/openssl with its standard input fed by the test and
+// its standard output and error collected. The destructor ends the process
+// (SIGKILL when it still runs) and reaps it.
+class OpenSslProcess {
+public:
+    explicit OpenSslProcess(const std::vector<std::string>& args);
+    ~OpenSslProcess();
+    OpenSslProcess(const OpenSslProcess&) = delete;
+    OpenSslProcess& operator=(const OpenSslProcess&) = delete;
+
+    bool started() const { return m_pid > 0; }
+    // Reads output until it holds `text` or `ms` passed; true when found.
+    bool WaitForOutput(const std::string& text, int ms);
+    const std::string& output() const { return m_output; }
+    // Writes to the process's standard input (never raises SIGPIPE).
+    void Write(const std::string& text);
+    void CloseInput();
+    // Waits up to `ms` for the process to end by itself.
+    bool WaitForExit(int ms);
+
+private:
+    pid_t m_pid = -1;
+    int m_input = -1;   // our end of a socket pair on the child's stdin
+    int m_outputFd = -1;
+    std::string m_output;
+};
+
+}  // namespace tlstest
