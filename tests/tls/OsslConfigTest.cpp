@@ -123,11 +123,11 @@ TEST_F(OsslConfigTest, KeyWithPassPhrase) {
     // The right pass phrase opens the encrypted key; a pass phrase with a
     // plain key does no harm.
     EXPECT_EQ(1, m_server.iLoadParameters(ServerConfig({{"ServerKEY", "\\certs\\ServerKeyEnc.pem"},
-                                                        {"KeyPassword", testsupport::kTestKeyPassPhrase}})
+                                                        {"KeyPassword", devkit::kTestKeyPassPhrase}})
                                               .c_str(),
                                           0));
     EXPECT_EQ(1, m_server.iLoadParameters(
-                     ServerConfig({{"KeyPassword", testsupport::kTestKeyPassPhrase}}).c_str(), 0));
+                     ServerConfig({{"KeyPassword", devkit::kTestKeyPassPhrase}}).c_str(), 0));
 
     EXPECT_EQ(-1, m_server.iLoadParameters(
                       ServerConfig({{"ServerKEY", "\\certs\\ServerKeyEnc.pem"}, {"KeyPassword", "wrong"}}).c_str(),

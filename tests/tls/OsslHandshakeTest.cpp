@@ -4,8 +4,8 @@
 namespace tlstest {
 namespace {
 
-using testsupport::kTestCaSubject;
-using testsupport::kTestServerSubject;
+using devkit::kTestCaSubject;
+using devkit::kTestServerSubject;
 
 const char* kFinished = "SSL: SSL negotiation finished successfully, ";
 

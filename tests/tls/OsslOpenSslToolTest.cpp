@@ -19,8 +19,8 @@ TEST_F(OsslOpenSslToolTest, ClientTalksToOpensslServer) {
     ASSERT_TRUE(server.WaitForOutput("ACCEPT", 5000)) << server.output();
 
     int fd = ConnectLoopback(port);
-    std::string config = ClientConfig({{"PeerCerSubject", testsupport::kTestServerSubject},
-                                       {"PeerCerIssuer", testsupport::kTestCaSubject}});
+    std::string config = ClientConfig({{"PeerCerSubject", devkit::kTestServerSubject},
+                                       {"PeerCerIssuer", devkit::kTestCaSubject}});
     ASSERT_EQ(1, m_client.iSSLConnect(static_cast<SOCKET>(fd), config.c_str()));
     EXPECT_TRUE(Has(ClientRecords(), "Peer server certificate valid!"));
 

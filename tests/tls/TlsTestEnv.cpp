@@ -172,7 +172,7 @@ void TlsTest::SetUp() {
     platform::SetModuleFileNameForTest(m_dir->file("host"));
     std::string certs = m_dir->file("certs");
     mkdir(certs.c_str(), 0755);
-    m_certs = testsupport::WriteStandardCerts(certs);
+    m_certs = devkit::WriteStandardCerts(certs);
     m_clientLog.SetLogPath((m_dir->file("clientlog") + "/").c_str());
     m_serverLog.SetLogPath((m_dir->file("serverlog") + "/").c_str());
     m_client.SetClientOwner(&m_clientLog);

@@ -9,7 +9,7 @@
 
 #include "log/TraceLog.h"
 #include "support/TestSupport.h"
-#include "support/TlsTestCerts.h"
+#include "devkit/CertKit.h"
 #include "tls/OSSL.h"
 
 namespace tlstest {
@@ -108,7 +108,7 @@ protected:
     std::vector<std::string> ServerRecords() const { return LogRecords(m_serverLog); }
 
     std::unique_ptr<testsupport::TempDir> m_dir;
-    testsupport::TestCertFiles m_certs;
+    devkit::TestCertFiles m_certs;
     CTraceLog m_clientLog;
     CTraceLog m_serverLog;
     OSSL m_client;

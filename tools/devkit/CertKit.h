@@ -6,7 +6,7 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
-namespace testsupport {
+namespace devkit {
 
 // A certificate with its private key, made at run time for tests. Keys are
 // EC P-256 and signatures SHA-256, which the system's TLS policy accepts;
@@ -95,4 +95,4 @@ constexpr const char* kTestRevokedSubject = "/C=DE/O=Tolvane Test/CN=revoked.tes
 // RevokedCert.pem, RevokedKey.pem, OtherTypeKey.pem, crl.pem, crl.der.
 TestCertFiles WriteStandardCerts(const std::string& folder);
 
-}  // namespace testsupport
+}  // namespace devkit

@@ -1,4 +1,4 @@
-#include "support/TlsTestCerts.h"
+#include "devkit/CertKit.h"
 
 #include <stdexcept>
 
@@ -7,7 +7,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
-namespace testsupport {
+namespace devkit {
 namespace {
 
 constexpr long kValidFromSeconds = -3600;
@@ -210,4 +210,4 @@ TestCertFiles WriteStandardCerts(const std::string& folder) {
     return f;
 }
 
-}  // namespace testsupport
+}  // namespace devkit
