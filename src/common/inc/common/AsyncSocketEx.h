@@ -1,13 +1,28 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 #include "common/SocketExWnd.h"
 #include "platform/SocketTypes.h"
+#include "platform/SocketWait.h"
 
 // Base of every socket object: wraps one IPv4 TCP socket, offers the socket
 // operations as virtual methods and turns the socket's network events into
-// calls of the On* handlers, made on the socket's own notification thread.
+// calls of the On* handlers, made on the socket's own notification thread
+// (see CSocketExWnd for the thread and CSocketEventState for when each event
+// is announced). Operations that succeed or fail return 1 or 0; the reason
+// is read with GetSocketError (Windows socket error numbers).
+//
+// Read and accept are announced while data or connections wait, so their
+// handlers must read or accept (by any means) or they are called again at
+// once; write comes again only after a Send that would have blocked.
+//
+// The destructor ends the notification thread but does not close the socket.
+// A derived class whose handlers use its own members calls
+// m_SocketWnd.DestroySocketWindow() first thing in its destructor, so that no
+// handler runs while those members are destroyed.
 class CAsyncSocketEx {
 public:
     CAsyncSocketEx();
@@ -16,10 +31,15 @@ public:
     CAsyncSocketEx& operator=(const CAsyncSocketEx&) = delete;
 
     virtual int Bind(const SOCKADDR_IN4* address, int length);
+    // Address null: any address. An address that does not parse fails with 10022.
     virtual int Bind(unsigned port, const char* address);
     virtual int Listen(int backlog);
     virtual SOCKET Accept(SOCKADDR_IN4* address, int* length);
+    // On a non-blocking socket a connect that goes on in the background
+    // returns 0 with 10035 and ends with the connect event. On a blocking
+    // socket it waits for the result, unless AbortBlockingCall ends it.
     virtual int Connect(const SOCKADDR_IN4* address, int length);
+    // Host null: 0 and the last error unchanged. Unresolvable name: 0 with 10022.
     virtual int Connect(const char* host, unsigned port);
     virtual int Receive(void* buffer, int length, int flags);
     virtual int Send(const void* buffer, int length, int flags);
@@ -30,11 +50,16 @@ public:
     virtual void OnReceive(int /*error*/) {}
     virtual void OnSend(int /*error*/) {}
 
+    // Fails with 10037 when a socket is open. Address reuse is set before the
+    // bind, so a port whose last connection lingers can be bound again.
     int Create(unsigned port = 0, const char* address = nullptr, int type = 1, int mask = FD_ALL_EVENTS,
                int reuse = 1);
+    // Selects the events of `mask` (0: none) and makes the socket
+    // non-blocking. The first nonzero selection starts the notification thread.
     int AsyncSelect(int mask);
     int SetBlocking();
     int CancelBlock();
+    // Switching to blocking mode fails with 10022 while events are selected.
     int IOCtl(long command, uint32_t* argument);
     int SetSockOpt(int option, const void* value, int length, int level = SOL_SOCKET_WIN);
     int ShutDown(int how);
@@ -47,6 +72,12 @@ public:
     uintptr_t GetSocketWindow();
     int OnSocketMessage(uintptr_t window, unsigned int message, uintptr_t wParam, intptr_t lParam);
 
+    // Callable from any thread: a blocking Connect running on this object
+    // returns 0 with 10004 promptly, and later blocking Connects do so at
+    // once, until ClearAbort or the next Create.
+    void AbortBlockingCall();
+    void ClearAbort();
+
     static int GetSocketError();
     static int Startup() { return 1; }
     static int Cleanup() { return 1; }
@@ -56,4 +87,11 @@ protected:
     std::atomic<int> m_lEvent{FD_ALL_EVENTS};
     CSocketExWnd m_SocketWnd;
     std::atomic<uintptr_t> m_hNotifyWnd{0};
+
+private:
+    platform::Wakeup& AbortSignal();
+
+    std::mutex m_windowLock;  // one thread starts the notification thread
+    std::mutex m_abortLock;
+    std::unique_ptr<platform::Wakeup> m_abort;  // made on first use, kept to the end
 };
