@@ -1,6 +1,8 @@
 #include "common/SocketExWnd.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -10,6 +12,8 @@
 
 namespace {
 std::atomic<uintptr_t> g_nextWindow{1};
+// An internal message below the socket notification range: "all before me is done".
+constexpr unsigned int kFlushMessage = 0x502;
 
 intptr_t EventWord(int event, int error) {
     return static_cast<intptr_t>((static_cast<uint32_t>(error & 0xFFFF) << 16) | static_cast<uint32_t>(event & 0xFFFF));
@@ -28,6 +32,9 @@ struct CSocketExWnd::Loop {
     std::atomic<uintptr_t> window{0};
     uint64_t epoch = 0;
     uint64_t startedEpoch = 0;
+    uint64_t flushRequested = 0;
+    uint64_t flushDone = 0;
+    std::condition_variable flushed;
 
     bool OnLoopThread() const { return thread == std::this_thread::get_id(); }
 };
@@ -68,6 +75,7 @@ int CSocketExWnd::Run() {
         loop->thread = std::thread::id();
         loop->window = 0;
         loop->posted.clear();
+        loop->flushed.notify_all();
     }
     return result;
 }
@@ -116,6 +124,7 @@ void CSocketExWnd::RunLoop(CSocketExWnd* self, Loop& loop, uint64_t epoch) {
 }
 
 void CSocketExWnd::Dispatch(const Message& message) {
+    if (message.message == kFlushMessage) MarkFlushed(message.wParam);
     if (message.message < WM_SOCKETEX_NOTIFY) return;
     try {
         OnWindowMessage(GetWindowHandle(), message.message, message.wParam, message.lParam);
@@ -172,4 +181,21 @@ void CSocketExWnd::UpdateEvents(const std::function<void(CSocketEventState&)>& c
 bool CSocketExWnd::IsSelected(SOCKET socket) const {
     std::lock_guard<std::mutex> lock(m_loop->mutex);
     return m_loop->events.IsSelected(socket);
+}
+
+void CSocketExWnd::MarkFlushed(uint64_t ticket) {
+    std::lock_guard<std::mutex> lock(m_loop->mutex);
+    if (ticket > m_loop->flushDone) m_loop->flushDone = ticket;
+    m_loop->flushed.notify_all();
+}
+
+void CSocketExWnd::WaitForHandlers(uint32_t limitMs) {
+    std::unique_lock<std::mutex> lock(m_loop->mutex);
+    if (!m_loop->wakeup || m_loop->OnLoopThread()) return;
+    const uint64_t ticket = ++m_loop->flushRequested;
+    m_loop->posted.push_back({kFlushMessage, static_cast<uintptr_t>(ticket), 0});
+    m_loop->wakeup->Raise();
+    std::shared_ptr<Loop> loop = m_loop;
+    loop->flushed.wait_for(lock, std::chrono::milliseconds(limitMs),
+                           [&] { return loop->flushDone >= ticket || !loop->wakeup; });
 }

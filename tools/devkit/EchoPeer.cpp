@@ -71,6 +71,24 @@ void EchoPeer::Serve() {
     }
 }
 
+void EchoPeer::SetGreeting(const std::string& bytes, int repeat) {
+    std::lock_guard<std::mutex> lock(m_greetingLock);
+    m_greeting = bytes;
+    m_greetingRepeat = repeat;
+}
+
+bool EchoPeer::WriteAll(int fd, SSL* ssl, const unsigned char* data, size_t len) {
+    size_t off = 0;
+    while (off < len) {
+        int chunk = static_cast<int>(len - off > (1u << 20) ? (1u << 20) : len - off);
+        int w = ssl ? SSL_write(ssl, data + off, chunk)
+                    : static_cast<int>(send(fd, data + off, static_cast<size_t>(chunk), MSG_NOSIGNAL));
+        if (w <= 0) return false;
+        off += static_cast<size_t>(w);
+    }
+    return true;
+}
+
 void EchoPeer::ServeConnection(int fd) {
     SSL* ssl = nullptr;
     if (m_ctx) {
@@ -81,19 +99,18 @@ void EchoPeer::ServeConnection(int fd) {
             return;
         }
     }
+    std::string greeting;
+    {
+        std::lock_guard<std::mutex> lock(m_greetingLock);
+        for (int i = 0; i < m_greetingRepeat; ++i) greeting += m_greeting;
+    }
+    bool open = WriteAll(fd, ssl, reinterpret_cast<const unsigned char*>(greeting.data()), greeting.size());
     static thread_local unsigned char buf[256 * 1024];
-    for (;;) {
+    while (open) {
         if (!(ssl && SSL_pending(ssl) > 0) && !WaitReadable(fd)) break;
         int n = ssl ? SSL_read(ssl, buf, sizeof buf) : static_cast<int>(recv(fd, buf, sizeof buf, 0));
         if (n <= 0) break;
-        int off = 0;
-        while (off < n) {
-            int w = ssl ? SSL_write(ssl, buf + off, n - off)
-                        : static_cast<int>(send(fd, buf + off, static_cast<size_t>(n - off), MSG_NOSIGNAL));
-            if (w <= 0) break;
-            off += w;
-        }
-        if (off < n) break;
+        if (!WriteAll(fd, ssl, buf, static_cast<size_t>(n))) break;
         m_bytes += static_cast<uint64_t>(n);
     }
     if (ssl) {

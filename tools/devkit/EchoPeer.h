@@ -1,10 +1,12 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
 typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_st SSL;
 
 namespace devkit {
 
@@ -21,6 +23,8 @@ public:
 
     bool ok() const { return m_listenFd >= 0; }
     int port() const { return m_port; }
+    // Every later connection first receives `bytes` `repeat` times, then is echoed.
+    void SetGreeting(const std::string& bytes, int repeat);
     uint64_t bytesEchoed() const { return m_bytes.load(); }
     int connections() const { return m_connections.load(); }
 
@@ -28,6 +32,7 @@ private:
     void Serve();
     void ServeConnection(int fd);
     bool WaitReadable(int fd);
+    bool WriteAll(int fd, SSL* ssl, const unsigned char* data, size_t len);
 
     int m_listenFd = -1;
     int m_wake[2] = {-1, -1};
@@ -36,6 +41,9 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<uint64_t> m_bytes{0};
     std::atomic<int> m_connections{0};
+    std::mutex m_greetingLock;
+    std::string m_greeting;
+    int m_greetingRepeat = 0;
     std::thread m_thread;
 };
 

@@ -46,6 +46,10 @@ public:
     // Queues a message that the thread dispatches in order with the network
     // events. 1 when queued, 0 when no thread is ready.
     int PostMessage(unsigned int message, uintptr_t wParam, intptr_t lParam);
+    // Returns once every handler call that had begun or was due has returned,
+    // so that a closed connection's handlers are over; at most `limitMs`.
+    // Returns at once on the notification thread itself or when none runs.
+    void WaitForHandlers(uint32_t limitMs);
 
     // The socket side: runs `change` on the event selection under the lock,
     // then makes the thread look at the socket again.
@@ -61,6 +65,7 @@ private:
     };
     static void RunLoop(CSocketExWnd* self, Loop& loop, uint64_t epoch);
     void Dispatch(const Message& message);
+    void MarkFlushed(uint64_t ticket);
 
     std::shared_ptr<Loop> m_loop;  // shared with the thread, which may outlive a self-destroyed object
     platform::Event m_hReady{false, false};

@@ -1,0 +1,30 @@
+#pragma once
+#include <string>
+
+typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_st SSL;
+
+// The yardstick for the library: a blocking-socket client that frames
+// messages the same way (4-byte big-endian length, header mode 5), optionally
+// over TLS, with no tracing, no queue and no threads of its own.
+class PlainClient {
+public:
+    PlainClient(int port, bool tls);
+    ~PlainClient();
+    PlainClient(const PlainClient&) = delete;
+    PlainClient& operator=(const PlainClient&) = delete;
+
+    bool ok() const { return m_fd >= 0; }
+    bool SendFrame(const std::string& body);
+    // Reads one whole frame and returns its body; false when the stream ended.
+    bool RecvFrame(std::string* body);
+
+private:
+    bool ReadExactly(char* data, size_t len);
+
+    int m_fd = -1;
+    SSL_CTX* m_ctx = nullptr;
+    SSL* m_ssl = nullptr;
+    std::string m_buffered;  // bytes read but not yet handed out
+    size_t m_offset = 0;
+};

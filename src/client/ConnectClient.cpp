@@ -1,0 +1,220 @@
+#include "client/ConnectClient.h"
+
+#include <cstring>
+
+#include "common/XStringTools.h"
+#include "platform/Sockets.h"
+#include "platform/Time.h"
+
+CConnectClient::CConnectClient() = default;
+
+CConnectClient::~CConnectClient() {
+    // No handler may run while the members below are destroyed.
+    m_SocketWnd.DestroySocketWindow();
+    Close();
+}
+
+void CConnectClient::SetConfigPath(const char* path) {
+    if (!path) return;
+    std::memset(m_szConfigPath, 0, sizeof m_szConfigPath);
+    std::strncat(m_szConfigPath, path, sizeof m_szConfigPath - 1);
+}
+
+ClientSettings CConnectClient::GetSettings() const {
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    return m_settings;
+}
+
+FramingSettings CConnectClient::GetFramingSettings() const {
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    return m_framing;
+}
+
+void CConnectClient::CurrentHost(std::string* ip, int* port) const {
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    *ip = m_settings.ip;
+    *port = m_settings.port;
+}
+
+std::string CConnectClient::ConsoleTitle() const {
+    std::string ip;
+    int port = 0;
+    CurrentHost(&ip, &port);
+    stringx title;
+    return StringFormat(title, "Client(%s:%d)", ip.c_str(), port);
+}
+
+void CConnectClient::SetExitFlag(int value) {
+    m_exitLock.Lock();
+    m_bExit = value;
+    if (value) m_exitEvent.Set(); else m_exitEvent.Reset();
+    m_exitLock.Unlock();
+    if (value) {
+        AbortBlockingCall();  // a connect that hangs must not hold up the stop
+        WriteLog("%s", "SetExitFlag TRUE EXIT");
+    } else {
+        ClearAbort();
+    }
+}
+
+int CConnectClient::IsExit() {
+    m_exitLock.Lock();
+    int value = m_bExit;
+    m_exitLock.Unlock();
+    return value;
+}
+
+bool CConnectClient::PauseUnlessExit(uint32_t ms) { return !m_exitEvent.Wait(ms); }
+
+void CConnectClient::SelectNextHost() {
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    if (m_settings.AutoConnectOtherServer == 0 || m_settings.hosts.empty()) return;
+    if (m_nHostIndex >= m_settings.hosts.size()) m_nHostIndex = 0;
+    const _HOST_INFO_& host = m_settings.hosts[m_nHostIndex++];
+    m_settings.ip = host.ip;
+    m_settings.port = host.port;
+}
+
+int CConnectClient::TryCreate(unsigned port) { return Create(port, nullptr, 1, FD_ALL_EVENTS, 1); }
+
+int CConnectClient::CreateClientSocket() {
+    Close();
+    const int cport = GetSettings().cport;
+    if (TryCreate(static_cast<unsigned>(cport))) {
+        WriteLog("Create Socket Success. ClientPort=%d, LastError=%d", cport, GetSocketError());
+        SetSocketOptions();
+        return 1;
+    }
+    WriteLog("Create Socket Fail.ClientPort=%d, LastError=%d", cport, GetSocketError());
+    PauseUnlessExit(1000);
+    if (!TryCreate(0)) {
+        WriteLog("Create Socket Fail.ClientPort=%d, LastError=%d", 0, GetSocketError());
+        PauseUnlessExit(1000);
+        while (!IsExit()) {
+            if (TryCreate(static_cast<unsigned>(cport))) break;
+            WriteLog("Create Socket Fail.ClientPort=%d, LastError=%d", 0, GetSocketError());
+            PauseUnlessExit(1000);
+        }
+    }
+    const bool created = GetSocketHandle() != INVALID_SOCKET;
+    if (created) WriteLog("Create Socket Success. ClientPort=%d, LastError=%d", cport, GetSocketError());
+    SetSocketOptions();
+    return created ? 1 : 0;
+}
+
+void CConnectClient::SetSocketOptions() {
+    ClientSettings s = GetSettings();
+    if (s.SndRcvTimeout > 0) {
+        uint32_t ms = static_cast<uint32_t>(s.SndRcvTimeout);
+        SetSockOpt(SO_SNDTIMEO_WIN, &ms, sizeof ms, SOL_SOCKET_WIN);
+        SetSockOpt(SO_RCVTIMEO_WIN, &ms, sizeof ms, SOL_SOCKET_WIN);
+    }
+    platform::LINGER_WIN linger{0, 0};
+    SetSockOpt(SO_LINGER_WIN, &linger, sizeof linger, SOL_SOCKET_WIN);
+    if (s.EnableKeepAlive == 1) {
+        uint32_t on = 1;
+        SetSockOpt(SO_KEEPALIVE_WIN, &on, sizeof on, SOL_SOCKET_WIN);
+        if (s.KeepAliveTimes >= 1 && s.KeepAliveInterval >= 1) {
+            platform::TCP_KEEPALIVE_WIN values{1, static_cast<uint32_t>(s.KeepAliveTimes),
+                                               static_cast<uint32_t>(s.KeepAliveInterval)};
+            platform::WSAIoctl(GetSocketHandle(), SIO_KEEPALIVE_VALS_WIN, &values, sizeof values, nullptr, 0, nullptr);
+        }
+    }
+}
+
+int CConnectClient::ConnectToServer(int* pbFailReported) {
+    SelectNextHost();
+    const int cport = GetSettings().cport;
+    if (!SetBlocking()) WriteLog("SetBlocking.ClientPort=%d, LastError=%d", cport, GetSocketError());
+
+    bool connected = false;
+    uint32_t t0 = platform::GetTickCount();
+    bool reminder = false;
+    std::string ip;
+    int port = 0;
+    for (;;) {
+        if (IsExit()) break;
+        const ClientSettings s = GetSettings();
+        CurrentHost(&ip, &port);
+        for (int attempt = 0; attempt < s.ConnectContinues && !IsExit(); ++attempt) {
+            if (Connect(ip.c_str(), static_cast<unsigned>(port))) {
+                if (UsesTls()) {
+                    if (m_Tls.iSSLConnect(GetSocketHandle(), m_szConfigPath))
+                        WriteLog("%s", "SSL Connect Success.");
+                    else
+                        WriteLog("%s", "SSL Connect Failed.");
+                }
+                connected = true;
+                break;
+            }
+            const int error = GetSocketError();
+            const uint32_t now = platform::GetTickCount();
+            if ((now - t0) / 1000u >= 30u) {
+                reminder = true;
+                t0 = now;
+            }
+            if (*pbFailReported == 0 || reminder) {
+                WriteLog("Connect Fail.%s:%d, LastError=%d", ip.c_str(), port, error);
+                WriteLog("%s", "ReConnect......");
+                *pbFailReported = 1;
+                reminder = false;
+            }
+            PauseUnlessExit(100);
+        }
+        if (connected) {
+            m_nStatus = 0;
+            WriteLog("Connect OK.%s:%d, LastError=%d", ip.c_str(), port, GetSocketError());
+            break;
+        }
+        if (IsExit()) break;
+        PauseUnlessExit(static_cast<uint32_t>(s.ReconnInterval > 0 ? s.ReconnInterval : 0));
+        SelectNextHost();
+    }
+    if (!CancelBlock()) WriteLog("CancelBlock Fail.%s:%d, LastError=%d", ip.c_str(), port, GetSocketError());
+    return connected ? 1 : 0;
+}
+
+void CConnectClient::Close() {
+    if (GetSocketHandle() == INVALID_SOCKET) return;
+    if (UsesTls()) m_Tls.CloseSSL();
+    m_nStatus = 1;
+    SetBlocking();
+    ShutDown(1);
+    CAsyncSocketEx::Close();
+    WriteLog("CloseSocket Socket ClientPort=%d, LastError=%d", GetSettings().cport, GetSocketError());
+}
+
+int CConnectClient::WaitDataBlock(_DATA_BLOCK* out, unsigned long timeoutMs) {
+    return m_queue.WaitDataBlock(out, timeoutMs, m_nStatus == 1);
+}
+
+int CConnectClient::ReadConfig(int n) {
+    {
+        std::lock_guard<std::mutex> lock(m_settingsLock);
+        ReadClientSettings(m_szConfigPath, n, &m_settings);
+        m_nMaskLog = m_settings.MaskLog;
+        m_console.m_nTraceConsole = m_settings.TraceConsole;
+        m_framing.netHeader = m_settings.netheader;
+        m_framing.headerIncluded = m_settings.HeaderIncluded;
+        m_framing.recvDataDelayTimeOut = m_settings.RecvDataDelayTimeOut;
+        m_framing.endMarker = m_settings.MsgEndData;
+    }
+    // Checked outside the lock: a refused marker writes a trace line.
+    std::string marker = ValidateEndMarker(GetFramingSettings().endMarker, this);
+    {
+        std::lock_guard<std::mutex> lock(m_settingsLock);
+        m_framing.endMarker = marker;
+    }
+    m_Tls.SetClientOwner(this);
+    return m_Tls.iLoadParameters(m_szConfigPath, 1);
+}
+
+int CConnectClient::SendFramed(const void* data, int len, const void* logText, int logLen) {
+    std::lock_guard<std::mutex> lock(m_sendLock);
+    return m_sender.SendFramed(
+        GetFramingSettings(), m_nMaskLog, data, len, logText, logLen,
+        [this](const unsigned char* framed, int framedLen) {
+            return UsesTls() ? m_Tls.iSSLSend(framed, framedLen) : Send(framed, framedLen, 0);
+        },
+        [] { return GetSocketError(); });
+}

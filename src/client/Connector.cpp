@@ -1,0 +1,141 @@
+#include "client/Connector.h"
+
+#include "client/DataBlockOps.h"
+#include "client/ReceiveTrace.h"
+#include "interface/Tolvane.h"
+#include "platform/HostWindow.h"
+
+namespace {
+constexpr unsigned int kHostConnectionMessage = 9913;
+constexpr intptr_t kHostConnected = 1;
+constexpr intptr_t kHostClosed = 2;
+constexpr uint32_t kStopLimitMs = 10000;
+constexpr uint32_t kHandlerDrainMs = 2000;
+constexpr uint32_t kTlsPollMs = 50;
+constexpr uint32_t kReconnectPauseMs = 200;
+constexpr int kMaxReadBytes = 102398;
+}  // namespace
+
+CConnector::CConnector()
+    : m_assembler(this, MessageDelivery{
+                            [this](const unsigned char* data, int length, int error) {
+                                if (CITolvane* service = m_pService.load())
+                                    service->OnReceive(data, static_cast<unsigned long>(length), error);
+                            },
+                            [this](const _DATA_BLOCK& message) { PushDataBlock(message); }}) {
+    m_RecvBlock.Clear();
+    m_ReadBlock.Clear();
+}
+
+CConnector::~CConnector() {
+    // A host that forgot to stop must not be left with a thread that runs on
+    // a destroyed object.
+    if (m_bSessionStarted) StopSession();
+    m_SocketWnd.DestroySocketWindow();
+}
+
+int CConnector::Start(unsigned flags, unsigned stackSize, void* security) {
+    SetExitFlag(0);
+    std::string ip;
+    int port = 0;
+    CurrentHost(&ip, &port);
+    if (ip.empty() || port == 0) return -1;
+    std::lock_guard<std::mutex> lock(m_startLock);
+    // A thread that was started but has not run its first step yet counts as running.
+    if (IsRunning() || m_bSessionStarted) return 0;
+    m_bSessionStarted = true;
+    XThread::Start(flags, stackSize, security);
+    return 0;
+}
+
+void CConnector::StopSession() {
+    std::string ip;
+    int port = 0;
+    CurrentHost(&ip, &port);
+    WriteLog("Close connection.%s:%d\r\n", ip.c_str(), GetSettings().cport);
+    SetExitFlag(1);
+    m_hConnectEvent.Set();
+    {
+        std::lock_guard<std::mutex> lock(m_startLock);
+        Stop(kStopLimitMs);
+        m_bSessionStarted = false;
+    }
+    m_nStatus = 1;
+    Close();
+    // A handler of the closed connection may still be running; the host may
+    // destroy the service object as soon as this returns.
+    m_SocketWnd.WaitForHandlers(kHandlerDrainMs);
+}
+
+void CConnector::NotifyConnected() {
+    if (CITolvane* service = m_pService.load()) service->OnConnect(0);
+    platform::SendMessageA(GetHostWnd(), kHostConnectionMessage, 0, kHostConnected);
+}
+
+int CConnector::Run() {
+    m_hConnectEvent.Reset();
+    CreateClientSocket();
+    int failReported = 0;
+    while (!IsExit()) {
+        while (!IsExit()) {
+            if (ConnectToServer(&failReported) == 1) {
+                NotifyConnected();
+                break;
+            }
+        }
+        if (IsExit()) break;
+        failReported = 0;
+        WaitDataOrConnectEvent();
+        if (IsExit()) break;
+        if (m_bClosed == 1) {
+            Close();
+            CreateClientSocket();
+            PauseUnlessExit(kReconnectPauseMs);
+        }
+    }
+    Close();
+    return 0;
+}
+
+void CConnector::WaitDataOrConnectEvent() {
+    if (UsesTls() && m_nTlsReadMode != 1) {
+        int selected = AsyncSelect(FD_CONNECT | FD_CLOSE);
+        WriteLog("WaitDataOrConnectEvent AsyncSelect(%03d)", selected);
+        while (!m_hConnectEvent.Wait(kTlsPollMs)) OnReceive(0);
+        return;
+    }
+    WriteLog("%s", "Wait Data Event From Windows. WaitForSingleObject (m_hConnectEvent, INFINITE). ");
+    m_hConnectEvent.Wait(platform::kInfinite);
+}
+
+void CConnector::OnAccept(int error) { WriteLog("OnAccept(%03d)", error); }
+
+void CConnector::OnConnect(int error) {
+    WriteLog("OnConnect(%03d", error);
+    m_nStatus = 0;
+}
+
+void CConnector::OnClose(int error) {
+    WriteLog("OnClose(%03d):(%03d):", error, GetSocketError());
+    if (UsesTls()) m_Tls.CloseSSL();
+    m_nStatus = 1;
+    m_bClosed = 1;
+    if (CITolvane* service = m_pService.load()) service->OnClose(error);
+    platform::SendMessageA(GetHostWnd(), kHostConnectionMessage, 0, kHostClosed);
+    m_hConnectEvent.Set();
+}
+
+void CConnector::OnReceive(int error) {
+    std::lock_guard<std::mutex> lock(m_receiveLock);
+    ClearDataBlock(&m_ReadBlock);
+    const bool tls = UsesTls();
+    int n = tls ? m_Tls.iSSLReceive(m_ReadBlock.data, kMaxReadBytes) : Receive(m_ReadBlock.data, kMaxReadBytes, 0);
+    m_nReadLength = n;
+    if (n <= 0) {
+        if (!tls) WriteReadFailedTrace(*this, error, n, GetSocketError());
+        return;
+    }
+    m_ReadBlock.length = static_cast<uint32_t>(n);
+    WriteReadTrace(*this, error, m_ReadBlock, n);
+    m_assembler.OnRead(m_ReadBlock.data, n, error, GetFramingSettings());
+}

@@ -1,0 +1,47 @@
+// tolvane: a command-line host for the library.
+//   tolvane client [--config FILE] [--session N] [--hex]
+//   tolvane demo
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "Commands.h"
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr, "usage: tolvane client [--config FILE] [--session N] [--hex] | tolvane demo\n");
+    return 2;
+}
+
+bool ParseNumber(const char* text, int* value) {
+    char* end = nullptr;
+    long n = std::strtol(text, &end, 10);
+    if (!*text || *end || n < 0 || n > 1000000) return false;
+    *value = static_cast<int>(n);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    std::string command = argv[1];
+    if (command == "demo") return argc == 2 ? RunDemo() : Usage();
+    if (command != "client") return Usage();
+    ClientOptions options;
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--hex") {
+            options.hex = true;
+        } else if (arg == "--config" && i + 1 < argc) {
+            options.config = argv[++i];
+        } else if (arg == "--session" && i + 1 < argc) {
+            if (!ParseNumber(argv[++i], &options.session)) return Usage();
+        } else {
+            return Usage();
+        }
+    }
+    return RunClient(options);
+}
