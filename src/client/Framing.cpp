@@ -137,3 +137,19 @@ uint32_t CompleteFrameSize(int headerMode, int headerIncluded, const unsigned ch
     const uint32_t body = AnnouncedBodyLength(headerMode, headerIncluded, data);
     return avail - h < body ? 0 : h + body;
 }
+
+uint32_t BytesBelongingToPending(int headerMode, int headerIncluded, const unsigned char* pending, uint32_t have,
+                                 const unsigned char* read, uint32_t avail) {
+    const uint32_t h = FrameHeaderSize(headerMode);
+    if (h == 0) return avail;
+    unsigned char header[4] = {0, 0, 0, 0};
+    for (uint32_t i = 0; i < h; ++i) {
+        if (i < have) header[i] = pending[i];
+        else if (i - have < avail) header[i] = read[i - have];
+        else return avail;  // the header itself is still incomplete
+    }
+    const uint64_t total = uint64_t{h} + AnnouncedBodyLength(headerMode, headerIncluded, header);
+    if (total > kDataBlockBytes || total <= have) return avail;
+    const uint64_t need = total - have;
+    return need < avail ? static_cast<uint32_t>(need) : avail;
+}

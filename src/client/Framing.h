@@ -34,3 +34,10 @@ int ParseFrame(int headerMode, int headerIncluded, _DATA_BLOCK* block, int* pend
 // Size (header and body) of the complete frame that starts `data`, or 0 when
 // the `avail` bytes do not hold one yet. Headerless modes give `avail`.
 uint32_t CompleteFrameSize(int headerMode, int headerIncluded, const unsigned char* data, uint32_t avail);
+
+// Bytes that a read must add to the `have` bytes of an incomplete message at
+// the start of `pending` to complete it, taken from the `avail` bytes of
+// `read`: all of them when the message needs more (or, in headerless modes and
+// for a length no block can hold, when no end can be known).
+uint32_t BytesBelongingToPending(int headerMode, int headerIncluded, const unsigned char* pending, uint32_t have,
+                                 const unsigned char* read, uint32_t avail);

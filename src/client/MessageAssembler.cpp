@@ -16,12 +16,18 @@ void CMessageAssembler::OnRead(const unsigned char* read, int n, int error, cons
     if (!read || n <= 0) return;
     const uint32_t len = std::min(static_cast<uint32_t>(n), kDataBlockBytes);
     DiscardIfExpired(settings);
-    DiscardIfTooLong(len);
+    // A pending message takes only the bytes up to its own end; the rest of
+    // the read is split into further messages below.
+    const uint32_t take = m_nPending == 1 ? BytesBelongingToPending(settings.netHeader, settings.headerIncluded,
+                                                                    m_AssembleBlock.data, m_AssembleBlock.length,
+                                                                    read, len)
+                                          : len;
+    DiscardIfTooLong(take);
 
     uint32_t pendingBefore = 0;
     if (m_nPending == 1) {
         pendingBefore = m_AssembleBlock.length;
-        AppendDataBlock(&m_AssembleBlock, read, len);
+        AppendDataBlock(&m_AssembleBlock, read, take);
         if (m_pLog) m_pLog->WriteLog("OnReceive(Len=%d).", n);
     } else {
         SetDataBlock(&m_AssembleBlock, read, len);
