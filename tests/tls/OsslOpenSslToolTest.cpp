@@ -2,10 +2,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "tls/OpenSslProcess.h"
+#include "support/OpenSslProcess.h"
 #include "tls/TlsTestEnv.h"
 
 namespace tlstest {
+using testsupport::OpenSslProcess;
 namespace {
 
 class OsslOpenSslToolTest : public TlsTest {};

@@ -3,7 +3,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace tlstest {
+namespace testsupport {
 
 // One run of /usr/bin/openssl with its standard input fed by the test and
 // its standard output and error collected. The destructor ends the process
@@ -32,4 +32,4 @@ private:
     std::string m_output;
 };
 
-}  // namespace tlstest
+}  // namespace testsupport

@@ -1,4 +1,4 @@
-#include "tls/OpenSslProcess.h"
+#include "support/OpenSslProcess.h"
 
 #include <chrono>
 #include <csignal>
@@ -12,7 +12,7 @@
 
 extern char** environ;
 
-namespace tlstest {
+namespace testsupport {
 
 OpenSslProcess::OpenSslProcess(const std::vector<std::string>& args) {
     int in[2];
@@ -87,4 +87,4 @@ bool OpenSslProcess::WaitForExit(int ms) {
     }
 }
 
-}  // namespace tlstest
+}  // namespace testsupport

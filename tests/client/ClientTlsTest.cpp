@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "devkit/CertKit.h"
+#include "platform/Paths.h"
+#include "support/ClientHarness.h"
+#include "support/LoopbackPeer.h"
+#include "support/OpenSslProcess.h"
+
+using namespace testsupport;
+
+namespace {
+
+// The client over TLS against `openssl s_server -rev`, which answers every
+// line with the line reversed, in both ways of reading TLS data.
+class ClientTlsTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        // Certificate paths are relative to the executable's folder: make it
+        // the scene's folder, where the certificates get their default names.
+        platform::SetModuleFileNameForTest(scene.dir.file("host"));
+        ASSERT_EQ(0, std::system(("mkdir -p '" + scene.dir.file("certs") + "'").c_str()));
+        certs = devkit::WriteStandardCerts(scene.dir.file("certs"));
+    }
+    void TearDown() override {
+        host.StopTolvane();
+        platform::SetModuleFileNameForTest("");
+    }
+
+    ClientScene scene;
+    RecordingHost host;
+    devkit::TestCertFiles certs;
+};
+
+TEST_P(ClientTlsTest, ExchangesMessagesWithOpensslServer) {
+    const int port = RefusingPort();
+    OpenSslProcess server({"s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert", certs.serverCert,
+                           "-key", certs.serverKey, "-naccept", "1", "-rev"});
+    ASSERT_TRUE(server.WaitForOutput("ACCEPT", 5000)) << server.output();
+
+    scene.Configure(port, "netheader=3\n[SSLConfig]\nUseSSL=1\nPeerCerMustBeValid=1\nPeerCerSubject=" +
+                              std::string(devkit::kTestServerSubject) + "\n");
+    scene.Attach(host);
+    host.ExecuteCMD(4, nullptr, static_cast<unsigned long>(GetParam()), nullptr, nullptr, 0);
+    ASSERT_EQ(0, host.StartTolvane(0, 0));
+    ASSERT_TRUE(WaitUntil([&] { return host.connects == 1; }, std::chrono::milliseconds(10000)));
+    EXPECT_TRUE(scene.WaitForTrace("SSL Connect Success."));
+
+    const std::string line = "hello tolvane\n";
+    ASSERT_EQ(static_cast<int>(line.size()), host.SendData(line.data(), static_cast<int>(line.size()), 0, nullptr, 0));
+    static unsigned char buf[102400];
+    int len = 0;
+    ASSERT_EQ(0, host.RecvData(buf, &len, 5000)) << server.output();
+    EXPECT_EQ("enavlot olleh\n", std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(len)));
+    EXPECT_EQ(1u, host.Received().size());
+
+    std::string trace = scene.Trace();
+    bool polling = GetParam() != 1;
+    EXPECT_EQ(polling, trace.find("WaitDataOrConnectEvent AsyncSelect(001)") != std::string::npos);
+    EXPECT_EQ(!polling, trace.find("Wait Data Event From Windows.") != std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadModes, ClientTlsTest, ::testing::Values(0, 1),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param == 1 ? std::string("OnEvents") : std::string("Polling");
+                         });
+
+}  // namespace
