@@ -6,7 +6,7 @@
 #include "platform/Paths.h"
 #include "support/ClientHarness.h"
 #include "support/LoopbackPeer.h"
-#include "support/OpenSslProcess.h"
+#include "support/ChildProcess.h"
 
 using namespace testsupport;
 
@@ -35,7 +35,7 @@ protected:
 
 TEST_P(ClientTlsTest, ExchangesMessagesWithOpensslServer) {
     const int port = RefusingPort();
-    OpenSslProcess server({"s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert", certs.serverCert,
+    ChildProcess server({"s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert", certs.serverCert,
                            "-key", certs.serverKey, "-naccept", "1", "-rev"});
     ASSERT_TRUE(server.WaitForOutput("ACCEPT", 5000)) << server.output();
 

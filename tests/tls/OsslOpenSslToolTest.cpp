@@ -2,11 +2,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "support/OpenSslProcess.h"
+#include "support/ChildProcess.h"
 #include "tls/TlsTestEnv.h"
 
 namespace tlstest {
-using testsupport::OpenSslProcess;
+using testsupport::ChildProcess;
 namespace {
 
 class OsslOpenSslToolTest : public TlsTest {};
@@ -14,7 +14,7 @@ class OsslOpenSslToolTest : public TlsTest {};
 TEST_F(OsslOpenSslToolTest, ClientTalksToOpensslServer) {
     int port = FreeLoopbackPort();
     // -rev answers each line with the line reversed.
-    OpenSslProcess server({"s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert", m_certs.serverCert,
+    ChildProcess server({"s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert", m_certs.serverCert,
                            "-key", m_certs.serverKey, "-naccept", "1", "-rev"});
     ASSERT_TRUE(server.started());
     ASSERT_TRUE(server.WaitForOutput("ACCEPT", 5000)) << server.output();
@@ -44,7 +44,7 @@ TEST_F(OsslOpenSslToolTest, ClientTalksToOpensslServer) {
 TEST_F(OsslOpenSslToolTest, ServerTalksToOpensslClient) {
     int port = 0;
     int listener = ListenLoopback(&port);
-    OpenSslProcess client({"s_client", "-connect", "127.0.0.1:" + std::to_string(port), "-CAfile", m_certs.caCert,
+    ChildProcess client({"s_client", "-connect", "127.0.0.1:" + std::to_string(port), "-CAfile", m_certs.caCert,
                            "-verify_return_error"});
     ASSERT_TRUE(client.started());
     ASSERT_TRUE(WaitReadable(listener, 5000)) << client.output();

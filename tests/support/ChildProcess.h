@@ -5,15 +5,17 @@
 
 namespace testsupport {
 
-// One run of /usr/bin/openssl with its standard input fed by the test and
-// its standard output and error collected. The destructor ends the process
+// One run of a program with its standard input fed by the test and its
+// standard output and error collected. The destructor ends the process
 // (SIGKILL when it still runs) and reaps it.
-class OpenSslProcess {
+class ChildProcess {
 public:
-    explicit OpenSslProcess(const std::vector<std::string>& args);
-    ~OpenSslProcess();
-    OpenSslProcess(const OpenSslProcess&) = delete;
-    OpenSslProcess& operator=(const OpenSslProcess&) = delete;
+    // Runs /usr/bin/openssl with `args`.
+    explicit ChildProcess(const std::vector<std::string>& args) : ChildProcess("/usr/bin/openssl", args) {}
+    ChildProcess(const std::string& program, const std::vector<std::string>& args);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return m_pid > 0; }
     // Reads output until it holds `text` or `ms` passed; true when found.
@@ -24,9 +26,12 @@ public:
     void CloseInput();
     // Waits up to `ms` for the process to end by itself.
     bool WaitForExit(int ms);
+    // The exit status once the process has ended by itself, else -1.
+    int exitCode() const { return m_exitCode; }
 
 private:
     pid_t m_pid = -1;
+    int m_exitCode = -1;
     int m_input = -1;   // our end of a socket pair on the child's stdin
     int m_outputFd = -1;
     std::string m_output;

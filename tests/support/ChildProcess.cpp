@@ -1,4 +1,4 @@
-#include "support/OpenSslProcess.h"
+#include "support/ChildProcess.h"
 
 #include <chrono>
 #include <csignal>
@@ -14,7 +14,7 @@ extern char** environ;
 
 namespace testsupport {
 
-OpenSslProcess::OpenSslProcess(const std::vector<std::string>& args) {
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args) {
     int in[2];
     int out[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) != 0) return;
@@ -28,7 +28,7 @@ OpenSslProcess::OpenSslProcess(const std::vector<std::string>& args) {
     posix_spawn_file_actions_adddup2(&actions, in[1], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    std::vector<std::string> all = {"/usr/bin/openssl"};
+    std::vector<std::string> all = {program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(&a[0]);
@@ -41,7 +41,7 @@ OpenSslProcess::OpenSslProcess(const std::vector<std::string>& args) {
     m_outputFd = out[0];
 }
 
-OpenSslProcess::~OpenSslProcess() {
+ChildProcess::~ChildProcess() {
     if (m_pid > 0 && !WaitForExit(0)) {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
@@ -50,7 +50,7 @@ OpenSslProcess::~OpenSslProcess() {
     if (m_outputFd >= 0) close(m_outputFd);
 }
 
-bool OpenSslProcess::WaitForOutput(const std::string& text, int ms) {
+bool ChildProcess::WaitForOutput(const std::string& text, int ms) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (m_output.find(text) == std::string::npos) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
@@ -65,21 +65,23 @@ bool OpenSslProcess::WaitForOutput(const std::string& text, int ms) {
     return true;
 }
 
-void OpenSslProcess::Write(const std::string& text) {
+void ChildProcess::Write(const std::string& text) {
     if (m_input >= 0) send(m_input, text.data(), text.size(), MSG_NOSIGNAL);
 }
 
-void OpenSslProcess::CloseInput() {
+void ChildProcess::CloseInput() {
     if (m_input >= 0) close(m_input);
     m_input = -1;
 }
 
-bool OpenSslProcess::WaitForExit(int ms) {
+bool ChildProcess::WaitForExit(int ms) {
     if (m_pid <= 0) return true;
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_pid = -1;
+            m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             return true;
         }
         if (std::chrono::steady_clock::now() >= end) return false;
