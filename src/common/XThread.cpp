@@ -101,39 +101,40 @@ unsigned XThread::ThreadEntry(std::shared_ptr<Control> control) {
     return 0;
 }
 
-int XThread::Stop(uint32_t limitMs) {
-    std::shared_ptr<Control> control = CurrentControl();
-    if (!control) return 0;
-    bool held;
-    {
-        std::lock_guard<std::recursive_mutex> guard(control->mutex);
-        held = control->handleHeld;
-    }
-    if (!held) {
-        Release(*control);  // joins a worker that finished on its own
-        return 0;
-    }
-    control->finished.Wait(limitMs);
+bool XThread::HandleHeld(Control& control) {
+    std::lock_guard<std::recursive_mutex> guard(control.mutex);
+    return control.handleHeld;
+}
+
+bool XThread::OnWorkerThread(Control& control) {
+    std::lock_guard<std::recursive_mutex> guard(control.mutex);
+    return control.thread.get_id() == std::this_thread::get_id();
+}
+
+void XThread::LetGo(const std::shared_ptr<Control>& control) {
     Release(*control);
     m_lock.Lock();
     if (m_control == control) m_control.reset();
     m_lock.Unlock();
     SetRunning(0);
+}
+
+int XThread::Stop(uint32_t limitMs) {
+    std::shared_ptr<Control> control = CurrentControl();
+    if (!control) return 0;
+    if (!HandleHeld(*control)) {
+        Release(*control);  // joins a worker that finished on its own
+        return 0;
+    }
+    // A worker that stops itself cannot wait for its own end.
+    if (!OnWorkerThread(*control)) control->finished.Wait(limitMs);
+    LetGo(control);
     return 0;
 }
 
 int XThread::Terminate() {
     std::shared_ptr<Control> control = CurrentControl();
-    if (!control) return 0;
-    {
-        std::lock_guard<std::recursive_mutex> guard(control->mutex);
-        if (!control->handleHeld) return 0;
-    }
-    Release(*control);
-    m_lock.Lock();
-    if (m_control == control) m_control.reset();
-    m_lock.Unlock();
-    SetRunning(0);
+    if (control && HandleHeld(*control)) LetGo(control);
     return 0;
 }
 

@@ -123,17 +123,20 @@ TEST_F(ClientSessionTest, HostListRotatesAfterEachLossAndEachFailedCycle) {
     ASSERT_EQ(0, second.StartTolvane(0, 0));
     EXPECT_TRUE(live.Accept());
     second.StopTolvane();
-}
 
-TEST_F(ClientSessionTest, WithoutHostListTheOwnHostIsRetried) {
-    LoopbackPeer own, other;
-    Start(own.port(), "[SESSIONNUM]\nclientnum=2\n[TcpClientSession-1]\nip=127.0.0.1\nport=" +
-                          std::to_string(other.port()));
+    // Without "AutoConnectOtherServer" the own host is retried after a loss.
+    ClientScene plain;
+    RecordingHost third;
+    plain.Configure(live.port(), "[SESSIONNUM]\nclientnum=2\n[TcpClientSession-1]\nip=127.0.0.1\nport=" +
+                                     std::to_string(peers[1].port()));
+    plain.Attach(third);
+    ASSERT_EQ(0, third.StartTolvane(0, 0));
     for (int i = 0; i < 2; ++i) {
-        ASSERT_TRUE(own.Accept());
-        own.Close();
+        ASSERT_TRUE(live.Accept());
+        live.Close();
     }
-    EXPECT_FALSE(other.Accept(100));
+    EXPECT_FALSE(peers[1].Accept(100));
+    third.StopTolvane();
 }
 
 TEST_F(ClientSessionTest, BusyLocalPortFallsBackToAnyPort) {

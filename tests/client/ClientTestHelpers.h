@@ -1,8 +1,6 @@
 #pragma once
 #include <algorithm>
 #include <atomic>
-#include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,21 +9,17 @@
 #include "common/DataBlock.h"
 #include "log/TraceLog.h"
 #include "platform/Time.h"
+#include "support/ClientHarness.h"
 #include "support/TestSupport.h"
 
 namespace clienttest {
 
-inline std::string Bytes(std::initializer_list<int> values) {
-    std::string s;
-    for (int v : values) s.push_back(static_cast<char>(v));
-    return s;
-}
+inline std::string Bytes(std::initializer_list<int> values) { return std::string(values.begin(), values.end()); }
 
 inline const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
 
 inline std::unique_ptr<_DATA_BLOCK> MakeBlock(const std::string& content) {
-    auto block = std::make_unique<_DATA_BLOCK>();
-    block->Clear();
+    auto block = std::make_unique<_DATA_BLOCK>();  // zeroed
     std::copy(content.begin(), content.end(), block->data);
     block->length = static_cast<uint32_t>(content.size());
     return block;
@@ -37,43 +31,27 @@ inline std::string Content(const _DATA_BLOCK& block) {
 
 // True when every byte behind the block's length is zero.
 inline bool TailIsZero(const _DATA_BLOCK& block) {
-    static const unsigned char zeros[kDataBlockBytes] = {};
-    if (block.length > kDataBlockBytes) return false;
-    return std::memcmp(block.data + block.length, zeros, kDataBlockBytes - block.length) == 0;
+    return block.length <= kDataBlockBytes &&
+           std::all_of(block.data + block.length, block.data + kDataBlockBytes, [](unsigned char c) { return c == 0; });
 }
 
-// A trace log writing into a fresh folder, with the local date pinned so the
-// day file cannot change under a test.
+// A trace log in a fresh folder; the local date is pinned so that the day
+// file cannot change during a test.
 class TraceCapture {
 public:
     TraceCapture() {
-        platform::SetLocalTimeSource(&FixedTime);
+        platform::SetLocalTimeSource([] { return platform::LocalTime{2026, 12, 4, 9, 5, 3, 7}; });
         log.SetLogPath((dir.path() + "/").c_str());
     }
     ~TraceCapture() { platform::SetLocalTimeSource(nullptr); }
 
-    std::string Text() const { return testsupport::ReadTextFile(log.CurrentLogFile()); }
     // Occurrences of `needle` in the log file.
-    int Count(const std::string& needle) const {
-        std::string text = Text();
-        int n = 0;
-        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-        return n;
+    size_t Count(const std::string& needle) const {
+        return testsupport::CountOf(testsupport::ReadTextFile(log.CurrentLogFile()), needle);
     }
-    // A plain record with exactly this text.
-    int Plain(const std::string& text) const { return Count(":" + text + "\r\n"); }
-    int Received(const std::string& text) const { return Count("\r\nRECEIVE:" + text + "\r\n\r\n"); }
-    int Transmitted(const std::string& text) const { return Count("\r\nTRANSMIT:" + text + "\r\n\r\n"); }
 
     testsupport::TempDir dir;
     CTraceLog log;
-
-private:
-    static platform::LocalTime FixedTime() {
-        platform::LocalTime t;
-        t.year = 2026, t.month = 12, t.day = 4, t.hour = 9, t.minute = 5, t.second = 3, t.millisecond = 7;
-        return t;
-    }
 };
 
 // Drives the tick count the framing code reads.
@@ -81,21 +59,19 @@ class FakeTicks {
 public:
     explicit FakeTicks(uint32_t start) {
         s_now = start;
-        platform::SetTickSource(&Now);
+        platform::SetTickSource([] { return s_now.load(); });
     }
     ~FakeTicks() { platform::SetTickSource(nullptr); }
     void Set(uint32_t now) { s_now = now; }
 
 private:
-    static uint32_t Now() { return s_now.load(); }
     static inline std::atomic<uint32_t> s_now{0};
 };
 
-// Records what the assembler hands on.
+// Records what an assembler hands on.
 struct Received {
-    std::vector<std::string> notified;
+    std::vector<std::string> notified, queued;
     std::vector<int> errors;
-    std::vector<std::string> queued;
     bool queuedTailsZero = true;
 
     MessageDelivery Delivery() {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "ClientTestHelpers.h"
 #include "client/Framing.h"
 
@@ -9,205 +11,130 @@ using namespace clienttest;
 
 namespace {
 
+using Strings = std::vector<std::string>;
+const std::string kHello5 = Bytes({0, 0, 0, 5}) + "hello";
+
 class MessageAssemblerTest : public ::testing::Test {
 protected:
-    void Configure(int netHeader, int headerIncluded = 0, const std::string& marker = "", int timeOut = 600000) {
-        settings.netHeader = netHeader;
-        settings.headerIncluded = headerIncluded;
-        settings.endMarker = marker;
-        settings.recvDataDelayTimeOut = timeOut;
-    }
     void Read(const std::string& bytes, int error = 0) {
         assembler->OnRead(U(bytes), static_cast<int>(bytes.size()), error, settings);
     }
+    void TearDown() override { EXPECT_TRUE(got.queuedTailsZero); }
 
     FakeTicks ticks{5000};
     TraceCapture trace;
     Received got;
-    FramingSettings settings;
+    FramingSettings settings{5, 0, "", 600000};
     std::unique_ptr<CMessageAssembler> assembler = std::make_unique<CMessageAssembler>(&trace.log, got.Delivery());
 };
 
-const std::string kHello5 = Bytes({0, 0, 0, 5}) + "hello";
-
-TEST_F(MessageAssemblerTest, OneFrameInOneRead) {
-    Configure(5);
-    Read(kHello5, 7);
-    EXPECT_EQ(got.notified, std::vector<std::string>{"hello"});
-    EXPECT_EQ(got.errors, std::vector<int>{7});
-    EXPECT_EQ(got.queued, std::vector<std::string>{"hello"});
-    EXPECT_TRUE(got.queuedTailsZero);
-    EXPECT_EQ(trace.Received("hello"), 1);
-    EXPECT_EQ(assembler->IsPending(), 0);
+TEST_F(MessageAssemblerTest, MessageCompletedInALaterReadIsFollowedByTheRestOfThatRead) {
+    settings.netHeader = 2;
+    const std::string wire = "0010abcdefghij0003xyz0002ok";
+    Read(wire.substr(0, 7));
+    Read(wire.substr(7), 3);
+    EXPECT_EQ(got.queued, (Strings{"abcdefghij", "xyz", "ok"}));
+    EXPECT_EQ(got.errors, (std::vector<int>{3, 3, 3}));
 }
 
-TEST_F(MessageAssemblerTest, OneFrameInThreeReads) {
-    Configure(5);
-    Read(kHello5.substr(0, 2));
-    EXPECT_EQ(assembler->IsPending(), 1);
+TEST_F(MessageAssemblerTest, IncompleteTailWaitsWithItsOwnStartTick) {
+    Read(kHello5 + kHello5.substr(0, 6));
     EXPECT_EQ(assembler->PendingStart(), 5000u);
     ticks.Set(5100);
-    Read(kHello5.substr(2, 3));
-    Read(kHello5.substr(5));
-    EXPECT_EQ(got.queued, std::vector<std::string>{"hello"});
-    EXPECT_EQ(trace.Plain("Network Status Is Not Good. StartTick(5000)"), 1);
-    EXPECT_EQ(trace.Count("Network Status Is Not Good"), 1);
-    EXPECT_EQ(trace.Plain("OnReceive(Len=3)."), 1);
-    EXPECT_EQ(trace.Plain("OnReceive(Len=4)."), 1);
-    EXPECT_EQ(trace.Count("OnReceive(Len="), 2);
-    EXPECT_EQ(assembler->IsPending(), 0);
+    Read(kHello5.substr(6) + Bytes({0, 0}));
+    EXPECT_EQ(got.queued, (Strings{"hello", "hello"}));
+    EXPECT_EQ(Content(assembler->AssemblyBlock()), Bytes({0, 0}));
+    EXPECT_EQ(assembler->PendingStart(), 5100u);
+    EXPECT_EQ(trace.Count(":Network Status Is Not Good. StartTick(5100)\r\n"), 1u);
+    Read(Bytes({0, 1}) + "!");
+    EXPECT_EQ(got.queued.back(), "!");
     EXPECT_EQ(assembler->PendingStart(), 0u);
 }
 
-TEST_F(MessageAssemblerTest, SeveralFramesInOneRead) {
-    Configure(5);
-    Read(kHello5 + Bytes({0, 0, 0, 3}) + "abc" + Bytes({0, 0, 0, 1}) + "z", 3);
-    EXPECT_EQ(got.notified, (std::vector<std::string>{"hello", "abc", "z"}));
-    EXPECT_EQ(got.errors, (std::vector<int>{3, 3, 3}));
-    EXPECT_EQ(got.queued, got.notified);
-    EXPECT_EQ(trace.Received("hello"), 1);
-    EXPECT_EQ(trace.Received("abc"), 1);
-    EXPECT_EQ(trace.Received("z"), 1);
-    EXPECT_TRUE(got.queuedTailsZero);
-}
-
-TEST_F(MessageAssemblerTest, EndByteModeGathersReadsUntilThe03) {
-    Configure(6);
-    Read("abc");
-    EXPECT_TRUE(got.notified.empty());
-    Read("def\x03");
-    EXPECT_EQ(got.queued, std::vector<std::string>{"abcdef\x03"});
-}
-
-TEST_F(MessageAssemblerTest, EndMarkerMode) {
-    Configure(0, 0, "##");
-    Read("abc##X");
-    Read("a");
-    Read("abc##");
-    EXPECT_EQ(assembler->IsPending(), 1);
-    Read("Y");
-    EXPECT_EQ(got.queued, (std::vector<std::string>{"abc##X", "a", "abc##Y"}));
-}
-
-TEST_F(MessageAssemblerTest, WithoutMarkerOrInModeThreeEachReadIsOneMessage) {
-    const std::string framedLooking = kHello5 + kHello5;
-    for (int mode : {0, 3, 9}) {
-        Received local;
-        CMessageAssembler a(nullptr, local.Delivery());
-        Configure(mode);
-        a.OnRead(U(framedLooking), static_cast<int>(framedLooking.size()), 0, settings);
-        a.OnRead(U("ab"), 2, 0, settings);
-        EXPECT_EQ(local.queued, (std::vector<std::string>{framedLooking, "ab"})) << mode;
-    }
-}
-
-TEST_F(MessageAssemblerTest, PendingMessageIsDiscardedAfterTheTimeOut) {
-    Configure(5, 0, "", 1000);
+TEST_F(MessageAssemblerTest, PendingMessageIsDiscardedOnlyAfterTheTimeOut) {
+    settings.recvDataDelayTimeOut = 1000;
     Read(kHello5.substr(0, 6));
-    ticks.Set(6000);  // exactly the time-out: still waits
+    ticks.Set(6000);  // elapsed equals the time-out: it still waits
     Read(kHello5.substr(6, 1));
-    EXPECT_EQ(trace.Count("Network Status Bad"), 0);
     ticks.Set(6001);
     Read(Bytes({0, 0, 0, 2}) + "ok");
-    EXPECT_EQ(trace.Plain("Network Status Bad. Discard Previous Message! OnReceiveDataTimeOut(1000)(dwElapse=1001). "
-                          "dwEndTime=6001, dwStartTime=5000"),
-              1);
-    EXPECT_EQ(got.queued, std::vector<std::string>{"ok"});
-    // The next incomplete message gets its own start tick.
-    ticks.Set(9000);
-    Read(kHello5.substr(0, 3));
-    EXPECT_EQ(trace.Plain("Network Status Is Not Good. StartTick(9000)"), 1);
+    EXPECT_EQ(trace.Count("(dwElapse=1001). dwEndTime=6001, dwStartTime=5000\r\n"), 1u);
+    EXPECT_EQ(got.queued, Strings{"ok"});
 }
 
-TEST_F(MessageAssemblerTest, EmptyBodyIsNotifiedButNotQueuedAndEndsTheRead) {
-    Configure(5);
+TEST_F(MessageAssemblerTest, EmptyBodyIsNotifiedNotQueuedAndEndsItsRead) {
     Read(Bytes({0, 0, 0, 0}) + kHello5);
-    EXPECT_EQ(got.notified, std::vector<std::string>{""});
-    EXPECT_TRUE(got.queued.empty());
-    EXPECT_EQ(trace.Count("\r\nRECEIVE:\r\n"), 1);
     Read(kHello5 + Bytes({0, 0, 0, 0}) + kHello5);
-    EXPECT_EQ(got.notified, (std::vector<std::string>{"", "hello", ""}));
-    EXPECT_EQ(got.queued, std::vector<std::string>{"hello"});
+    EXPECT_EQ(got.notified, (Strings{"", "hello", ""}));
+    EXPECT_EQ(got.queued, Strings{"hello"});
 }
 
-TEST_F(MessageAssemblerTest, ReceiveRecordShowsTheTextUpToTheFirstZero) {
-    Configure(3);
-    Read(std::string("ab\0cd", 5));
-    EXPECT_EQ(got.queued, std::vector<std::string>{std::string("ab\0cd", 5)});
-    EXPECT_EQ(trace.Received("ab"), 1);
-}
-
-TEST_F(MessageAssemblerTest, MessageCompletedInALaterReadIsFollowedByTheRestOfThatRead) {
-    Configure(2);
-    const std::string wire = "0010abcdefghij0003xyz0002ok";
-    Read(wire.substr(0, 7));
-    Read(wire.substr(7));
-    EXPECT_EQ(got.queued, (std::vector<std::string>{"abcdefghij", "xyz", "ok"}));
-    EXPECT_EQ(assembler->IsPending(), 0);
-}
-
-TEST_F(MessageAssemblerTest, IncompleteTailWaitsForTheNextRead) {
-    Configure(5);
-    Read(kHello5 + kHello5.substr(0, 6));
-    EXPECT_EQ(got.queued, std::vector<std::string>{"hello"});
-    EXPECT_EQ(assembler->IsPending(), 1);
-    EXPECT_EQ(assembler->PendingStart(), 5000u);
-    EXPECT_EQ(trace.Plain("Network Status Is Not Good. StartTick(5000)"), 1);
-    Read(kHello5.substr(6) + Bytes({0, 0}));
-    EXPECT_EQ(got.queued, (std::vector<std::string>{"hello", "hello"}));
-    EXPECT_EQ(assembler->IsPending(), 1);  // the two header bytes wait
-    EXPECT_EQ(Content(assembler->AssemblyBlock()), Bytes({0, 0}));
-    Read(Bytes({0, 1}) + "!");
-    EXPECT_EQ(got.queued.back(), "!");
-}
-
-TEST_F(MessageAssemblerTest, OverlongPendingMessageIsDiscardedAndTheReadStartsANewOne) {
-    Configure(5);
-    // A header that announces more than a block can hold.
-    Read(Bytes({0, 3, 0, 0}) + std::string(60000, 'a'));
+TEST_F(MessageAssemblerTest, PendingMessageOutgrowingTheBlockIsDiscardedAndTheReadStartsAnew) {
+    Read(Bytes({0, 3, 0, 0}) + std::string(60000, 'a'));  // announces more than a block holds
     Read(std::string(40000, 'b'));
-    EXPECT_EQ(assembler->AssemblyBlock().length, 100004u);
     const std::string next = Bytes({0, 0, 0, 4}) + "next";
     Read(next + std::string(2400 - next.size(), 'c'));  // 100004 + 2400 > 102400
-    EXPECT_EQ(trace.Plain("Message Too Long. Discard Previous Message! PendingLen(100004) + recvLen(2400) > 102400"),
-              1);
-    ASSERT_EQ(got.queued.size(), 1u);
-    EXPECT_EQ(got.queued[0], "next");
-    // The bytes behind "next" form a frame that cannot complete: they wait.
-    EXPECT_EQ(assembler->IsPending(), 1);
+    const char* line = ":Message Too Long. Discard Previous Message! PendingLen(100004) + recvLen(2400) > 102400\r\n";
+    EXPECT_EQ(trace.Count(line), 1u);
+    EXPECT_EQ(got.queued, Strings{"next"});
+    EXPECT_EQ(assembler->IsPending(), 1);  // the c's read as a header that cannot complete
 }
 
-TEST_F(MessageAssemblerTest, AFullBlockStillFitsExactly) {
-    Configure(6);
+TEST_F(MessageAssemblerTest, MessageFillingTheBlockExactlyIsKept) {
+    settings.netHeader = 6;
     Read(std::string(60000, 'a'));
-    Read(std::string(42400, 'b'));  // exactly 102400 bytes
-    ASSERT_EQ(got.queued.size(), 1u);
-    EXPECT_EQ(got.queued[0].size(), kDataBlockBytes);
-    EXPECT_EQ(trace.Count("Message Too Long"), 0);
+    Read(std::string(42400, 'b'));
+    EXPECT_EQ(got.queued, Strings{std::string(60000, 'a') + std::string(42400, 'b')});
 }
 
-TEST_F(MessageAssemblerTest, DropPendingKeepsTheStartTick) {
-    Configure(5);
+TEST_F(MessageAssemblerTest, DropPendingForgetsTheDataButNotTheStartTick) {
     Read(kHello5.substr(0, 3));
     assembler->DropPending();
     EXPECT_EQ(assembler->IsPending(), 0);
-    EXPECT_EQ(assembler->AssemblyBlock().length, 0u);
-    EXPECT_EQ(assembler->PendingStart(), 5000u);
     ticks.Set(7000);
     Read(kHello5.substr(0, 3));
-    EXPECT_EQ(trace.Count("Network Status Is Not Good"), 1);  // the old tick still counts
+    EXPECT_EQ(assembler->PendingStart(), 5000u);
     Read(kHello5.substr(3));
-    EXPECT_EQ(got.queued, std::vector<std::string>{"hello"});
+    EXPECT_EQ(got.queued, Strings{"hello"});
 }
 
 TEST_F(MessageAssemblerTest, WithoutSplittingOnlyTheFirstMessageOfAReadIsTaken) {
-    Received local;
-    CMessageAssembler a(nullptr, local.Delivery(), false);
-    Configure(5);
-    const std::string wire = kHello5 + kHello5;
-    a.OnRead(U(wire), static_cast<int>(wire.size()), 0, settings);
-    EXPECT_EQ(local.queued, std::vector<std::string>{"hello"});
-    EXPECT_EQ(a.IsPending(), 0);
+    assembler = std::make_unique<CMessageAssembler>(&trace.log, got.Delivery(), false);
+    Read(kHello5 + kHello5);
+    Read(kHello5 + kHello5.substr(0, 3));
+    EXPECT_EQ(got.queued, (Strings{"hello", "hello"}));
+    EXPECT_EQ(assembler->IsPending(), 0);
+}
+
+// Random messages framed, concatenated and cut at random points (now and then
+// a read as long as a socket read can be): each comes out once, in order, intact.
+TEST(MessageAssemblerStream, RandomCutsDeliverEveryMessageOnceInOrder) {
+    std::mt19937 rng(20261204);
+    for (int mode : {1, 2, 4, 5}) {
+        for (int included : {0, 1}) {
+            SCOPED_TRACE("mode " + std::to_string(mode) + " included " + std::to_string(included));
+            Strings sent;
+            std::string stream;
+            for (int i = 0; i < 800; ++i) {
+                sent.emplace_back(1 + rng() % 3000, '\0');
+                for (char& c : sent.back()) c = static_cast<char>(rng());
+                auto block = MakeBlock(sent.back());
+                BuildFrame(mode, included, block.get());
+                stream += Content(*block);
+            }
+            Received got;
+            auto assembler = std::make_unique<CMessageAssembler>(nullptr, got.Delivery());
+            const FramingSettings settings{mode, included, "", 600000};
+            for (size_t pos = 0, n; pos < stream.size(); pos += n) {
+                n = std::min<size_t>(stream.size() - pos, rng() % 4 ? 1 + rng() % 8000 : 8000 + rng() % 94399);
+                assembler->OnRead(U(stream) + pos, static_cast<int>(n), 0, settings);
+            }
+            EXPECT_TRUE(got.queued == sent);
+            EXPECT_TRUE(got.notified == sent);
+            EXPECT_TRUE(got.queuedTailsZero);
+            EXPECT_EQ(assembler->IsPending(), 0);
+        }
+    }
 }
 
 }  // namespace

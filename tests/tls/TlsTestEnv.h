@@ -7,102 +7,61 @@
 
 #include <gtest/gtest.h>
 
+#include "devkit/CertKit.h"
 #include "log/TraceLog.h"
 #include "support/TestSupport.h"
-#include "devkit/CertKit.h"
 #include "tls/OSSL.h"
 
 namespace tlstest {
 
-// A connected loopback TCP pair. Both ends are blocking with 5 s send and
-// receive time-outs, so no TLS call in a test can wait for ever.
-class LoopbackPair {
-public:
+// Loopback sockets: a listener on an ephemeral port (stored in `port`), and
+// a blocking client with 5 s send and receive time-outs, so that no TLS call
+// of a test can wait for ever.
+int ListenLoopback(int* port);
+int ConnectLoopback(int port);
+bool WaitReadable(int fd, int ms);
+void SetNonBlocking(int fd);
+
+// A connected loopback TCP pair, both ends made by ConnectLoopback's rules.
+struct LoopbackPair {
     LoopbackPair();
     ~LoopbackPair();
-    LoopbackPair(const LoopbackPair&) = delete;
-    LoopbackPair& operator=(const LoopbackPair&) = delete;
-    int client() const { return m_client; }
-    int server() const { return m_server; }
-    void ShutdownServer();  // makes the server end's blocked reads return
-    void CloseServer();     // the peer vanishes without a TLS close
-    // Gives up the server end without closing it; returns its descriptor.
-    int ReleaseServer();
-    // Gives the server end the descriptor number `fd`, closing what `fd`
-    // referred to (dup2), so a new socket takes over an old one's number.
-    void MoveServerTo(int fd);
-
-private:
-    int m_client = -1;
-    int m_server = -1;
+    void CloseServer();
+    int client = -1;
+    int server = -1;
 };
 
-void SetNonBlocking(int fd);
-// A listening socket on 127.0.0.1 with an ephemeral port (stored in `port`).
-int ListenLoopback(int* port);
-// A blocking socket connected to 127.0.0.1:`port`, with 5 s time-outs.
-int ConnectLoopback(int port);
-// A loopback port that was free a moment ago.
-int FreeLoopbackPort();
-// Waits until `fd` is readable; false when `ms` passed.
-bool WaitReadable(int fd, int ms);
-
-// The texts of the records of a trace file, in order, without the time
-// stamp and the record's closing CR LF.
+// The records of a trace file without time stamp and closing CR LF.
 std::vector<std::string> LogRecords(const CTraceLog& log);
-// True when `expected` occur in `records` in this order (others between).
+// True when records match `expected` in this order (others between). A
+// record matches an entry exactly, or ends with it when it starts with '*'.
 bool HasInOrder(const std::vector<std::string>& records, const std::vector<std::string>& expected);
-bool Has(const std::vector<std::string>& records, const std::string& text);
 int Count(const std::vector<std::string>& records, const std::string& text);
-// The first record starting with `prefix`, or "" when there is none.
 std::string FindPrefix(const std::vector<std::string>& records, const std::string& prefix);
 
-// The server side of an in-process handshake on its own thread: iSSLAccept
-// on the server end, then echo every message until the peer closes or the
-// time-out ends the read. The destructor shuts the socket down and joins.
-class EchoServer {
-public:
-    EchoServer(OSSL& ossl, LoopbackPair& pair, const std::string& config);
-    ~EchoServer();
-    EchoServer(const EchoServer&) = delete;
-    EchoServer& operator=(const EchoServer&) = delete;
-    // Joins the thread; afterwards received() may be read.
-    void Finish();
-    const std::string& received() const { return m_received; }
-
-private:
-    LoopbackPair& m_pair;
-    std::string m_received;
-    std::thread m_thread;
-};
-
-// Key and value lines of the section "SSLConfig", in file order.
 using Keys = std::vector<std::pair<std::string, std::string>>;
-constexpr const char* kAbsent = "<absent>";  // as a value: leave the key out
 
-// Base of the TLS tests: a temporary folder posing as the executable's
-// folder, with the standard certificates in its "certs" folder, and a client
-// and a server trace log in folders of their own.
+// A temporary folder posing as the executable's folder, with the standard
+// certificates in "certs" and a trace log each for client and server.
 class TlsTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Writes "[SSLConfig]" with `keys` into the file `name` of the folder;
-    // returns its path.
+    // Writes "[SSLConfig]" with `keys` into the file `name`; returns its path.
     std::string WriteConfig(const std::string& name, const Keys& keys);
-    // "server.ini": TLS on with the standard CA file, server certificate and
-    // key; `overrides` replace keys of the same name (kAbsent removes one)
-    // and add the others.
-    std::string ServerConfig(const Keys& overrides = {});
-    // "client.ini": the same base (the server's certificate serves as the
-    // client's own) with "PeerCerMustBeValid" 1.
-    std::string ClientConfig(const Keys& overrides = {});
+    // "server.ini" and "client.ini": "UseSSL" 1 with the default certificate
+    // paths (the client adds "PeerCerMustBeValid" 1), then `keys`; of
+    // entries with the same key the last one counts.
+    std::string ServerConfig(const Keys& keys = {});
+    std::string ClientConfig(const Keys& keys = {});
 
-    // Runs a client handshake against an in-process server; the client may
-    // then exchange data. Returns iSSLConnect's result.
-    int Connect(OSSL& client, const std::string& clientConfig, OSSL& server, const std::string& serverConfig,
-                std::unique_ptr<LoopbackPair>& pair, std::unique_ptr<EchoServer>& echo);
+    // On a fresh pair m_server accepts and echoes on a thread of its own
+    // while m_client connects; returns iSSLConnect's result.
+    int Connect(const std::string& clientConfig, const std::string& serverConfig);
+    // Shuts the server end down and joins the echo thread.
+    void StopEcho();
+    void ExpectEcho(const std::string& text);
 
     std::vector<std::string> ClientRecords() const { return LogRecords(m_clientLog); }
     std::vector<std::string> ServerRecords() const { return LogRecords(m_serverLog); }
@@ -113,6 +72,8 @@ protected:
     CTraceLog m_serverLog;
     OSSL m_client;
     OSSL m_server;
+    std::unique_ptr<LoopbackPair> m_pair;
+    std::thread m_echo;
 };
 
 }  // namespace tlstest

@@ -60,6 +60,10 @@ private:
     struct Control;
     static unsigned ThreadEntry(std::shared_ptr<Control> control);
     static void Release(Control& control);
+    static bool HandleHeld(Control& control);
+    static bool OnWorkerThread(Control& control);
+    // Releases the worker (joined or let go) and leaves the object Stopped.
+    void LetGo(const std::shared_ptr<Control>& control);
     std::shared_ptr<Control> CurrentControl();
 
     CSafeCriticalSection m_lock;         // guards m_bRunning and m_control
