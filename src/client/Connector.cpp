@@ -31,16 +31,19 @@ CConnector::~CConnector() {
     // A host that forgot to stop must not be left with a thread that runs on
     // a destroyed object.
     if (m_bSessionStarted) StopSession();
+    Stop(kStopLimitMs);  // waits for a session that stopped itself to return
     m_SocketWnd.DestroySocketWindow();
 }
 
 int CConnector::Start(unsigned flags, unsigned stackSize, void* security) {
+    std::lock_guard<std::mutex> lock(m_startLock);
+    // A session stopped from inside its own notification may still be returning.
+    if (!m_bSessionStarted) Stop(kStopLimitMs);
     SetExitFlag(0);
     std::string ip;
     int port = 0;
     CurrentHost(&ip, &port);
     if (ip.empty() || port == 0) return -1;
-    std::lock_guard<std::mutex> lock(m_startLock);
     // A thread that was started but has not run its first step yet counts as running.
     if (IsRunning() || m_bSessionStarted) return 0;
     m_bSessionStarted = true;

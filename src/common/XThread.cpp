@@ -126,8 +126,10 @@ int XThread::Stop(uint32_t limitMs) {
         Release(*control);  // joins a worker that finished on its own
         return 0;
     }
-    // A worker that stops itself cannot wait for its own end.
-    if (!OnWorkerThread(*control)) control->finished.Wait(limitMs);
+    // A worker that stops itself cannot wait for its own end: it ends when its
+    // Run returns, and a later Stop from another thread waits for that.
+    if (OnWorkerThread(*control)) return 0;
+    control->finished.Wait(limitMs);
     LetGo(control);
     return 0;
 }

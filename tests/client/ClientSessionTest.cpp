@@ -181,6 +181,30 @@ TEST_F(ClientSessionTest, StopEndsTheSessionInEveryState) {
     }
 }
 
+// A host may stop the service from inside its own notifications.
+class StoppingHost : public RecordingHost {
+public:
+    void OnConnect(int) override {
+        auto start = Clock::now();
+        StopTolvane();
+        stopMs = MsSince(start);
+    }
+    std::atomic<long> stopMs{-1};
+};
+
+TEST(ClientStopTest, StopFromInsideANotification) {
+    LoopbackPeer peer;
+    ClientScene scene;
+    StoppingHost host;
+    scene.Configure(peer.port());
+    scene.Attach(host);
+    ASSERT_EQ(0, host.StartTolvane(0, 0));
+    ASSERT_TRUE(WaitUntil([&] { return host.stopMs >= 0; }));
+    EXPECT_LT(host.stopMs, 3000);
+    EXPECT_EQ(1, host.GetNetworkStatus());
+    EXPECT_TRUE(scene.WaitForTrace("SetExitFlag TRUE EXIT"));
+}
+
 TEST_F(ClientSessionTest, RepeatedStartStopLeaksNothing) {
     LoopbackPeer peer;
     scene.Configure(peer.port());
