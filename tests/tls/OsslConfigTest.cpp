@@ -8,36 +8,33 @@ namespace {
 
 class OsslConfigTest : public TlsTest {
 protected:
-    std::string Certs(const std::string& name) const { return m_dir->file("certs/" + name); }
     int LoadServer(const Keys& keys) { return m_server.iLoadParameters(ServerConfig(keys).c_str(), 0); }
 };
 
 TEST_F(OsslConfigTest, UseSslZeroOrMissingReadsNothingElse) {
-    std::string config =
-        WriteConfig("n.ini", {{"UseSSL", "0"}, {"CA", "\\x\\ca.pem"}, {"PeerCerSubject", "/CN=x"}, {"SSLMethod", "TLSv1.3"}});
-    EXPECT_EQ(1, m_client.iLoadParameters(config.c_str(), 1));
-    EXPECT_EQ(0, m_client.IsUseSSL());
+    Keys keys = {{"UseSSL", "0"}, {"CA", "\\x\\ca.pem"}, {"PeerCerSubject", "/CN=x"}, {"SSLMethod", "TLSv1.3"}};
+    EXPECT_EQ(1, m_client.iLoadParameters(WriteConfig("n.ini", keys).c_str(), 1));
     EXPECT_EQ("", std::string(m_client.CAPath()) + m_client.ExpectedSubject() + m_client.MethodName());
-    EXPECT_FALSE(m_client.HasContext());
     EXPECT_TRUE(ClientRecords().empty());
-    EXPECT_EQ(1, m_client.iLoadParameters(m_dir->file("missing.ini").c_str(), 1));
+    // A missing file turns TLS off again.
+    m_client.iLoadParameters(ClientConfig().c_str(), 1);
+    ASSERT_EQ(1, m_client.IsUseSSL());
+    EXPECT_EQ(1, m_client.iLoadParameters(m_dir.file("missing.ini").c_str(), 1));
     EXPECT_EQ(0, m_client.IsUseSSL());
 }
 
 TEST_F(OsslConfigTest, DefaultsComeFromTheExecutableFolder) {
     // A null path means "<exe dir>/Network.ini"; the default revocation list
-    // does not exist, so the load fails and releases the context.
+    // does not exist, so the load fails and releases the context. (The
+    // handshakes rely on the default certificate paths.)
     std::string config = WriteConfig("Network.ini", {{"UseSSL", "1"}, {"UseCRLFile", "1"}});
     EXPECT_EQ(-1, m_client.iLoadParameters(nullptr, 1));
-    EXPECT_EQ(Certs("CACert.pem"), m_client.CAPath());
-    EXPECT_EQ(Certs("ServerCACert.pem"), m_client.LocalCertPath());
-    EXPECT_EQ(Certs("ServerKey.pem"), m_client.PrivateKeyPath());
     EXPECT_EQ(Certs("expired/crl.crl"), m_client.CRLFilePath());
     EXPECT_STREQ("DES-CBC3-SHA", m_client.CipherList());
     EXPECT_STREQ("TLSv1.2", m_client.MethodName());
     EXPECT_FALSE(m_client.HasContext());
     auto records = ClientRecords();
-    std::string failed = FindPrefix(records, "Load CRL file failed, file:" + Certs("expired/crl.crl") + ", Error Code:");
+    std::string failed = "Load CRL file failed, file:" + Certs("expired/crl.crl") + ", Error Code:*";
     EXPECT_TRUE(HasInOrder(records, {"Configuration File: " + config, failed})) << testing::PrintToString(records);
 }
 
@@ -51,12 +48,11 @@ TEST_F(OsslConfigTest, EmptyPathsKeepTheirValueWhileEmptyTextsEmptyTheirField) {
     EXPECT_EQ(-1, fresh.iLoadParameters(ClientConfig({{"CA", ""}}).c_str(), 1));
     EXPECT_STREQ("", fresh.CAPath());
 
-    Keys keys = {{"CA", "\\certs\\SelfCert.pem"}, {"ServerKEY", "\\certs\\ServerKeyEnc.pem"},
-                 {"PeerCerSubject", "/CN=a"},     {"PeerCerIssuer", "/CN=b"},
+    Keys keys = {{"KeyPassword", devkit::kTestKeyPassPhrase}, {"CA", "\\certs\\SelfCert.pem"},
+                 {"ServerKEY", "\\certs\\ServerKeyEnc.pem"}, {"PeerCerSubject", "/CN=a"}, {"PeerCerIssuer", "/CN=b"},
                  {"EncryptionAlgorithm", "AES128-SHA"}, {"SSLMethod", "SSLv23"}};
-    keys.emplace_back("KeyPassword", devkit::kTestKeyPassPhrase);
     ASSERT_EQ(1, m_client.iLoadParameters(ClientConfig(keys).c_str(), 1));
-    for (size_t i = 0; i + 1 < keys.size(); ++i) keys[i].second.clear();
+    for (size_t i = 1; i < keys.size(); ++i) keys[i].second.clear();
     EXPECT_EQ(1, m_client.iLoadParameters(ClientConfig(keys).c_str(), 1));
     EXPECT_EQ(Certs("SelfCert.pem"), m_client.CAPath());
     EXPECT_EQ(Certs("ServerKeyEnc.pem"), m_client.PrivateKeyPath());
@@ -77,17 +73,15 @@ TEST_F(OsslConfigTest, PrivateKeyWithPassPhrase) {
     EXPECT_EQ(-1, LoadServer({{"ServerKEY", "\\certs\\ServerKeyEnc.pem"}, {"KeyPassword", "wrong"}}));
     EXPECT_FALSE(m_server.HasContext());
     auto records = ServerRecords();
-    std::string prefix = "Get Server Key file failed, file:" + Certs("ServerKeyEnc.pem") + ", Error Code:";
-    std::string failed = FindPrefix(records, prefix);
-    ASSERT_NE("", failed) << testing::PrintToString(records);
-    EXPECT_TRUE(HasInOrder(records, {"PEM_read_bio_PrivateKey err", failed})) << testing::PrintToString(records);
-    EXPECT_NE("0", failed.substr(prefix.size()));
+    std::string failed = "Get Server Key file failed, file:" + Certs("ServerKeyEnc.pem") + ", Error Code:";
+    EXPECT_TRUE(HasInOrder(records, {"PEM_read_bio_PrivateKey err", failed + "*"})) << testing::PrintToString(records);
+    EXPECT_EQ(0, Count(records, failed + "0"));
     // Without a pass phrase the encrypted key is refused, never prompted for.
     EXPECT_EQ(-1, LoadServer({{"ServerKEY", "\\certs\\ServerKeyEnc.pem"}}));
 }
 
 TEST_F(OsslConfigTest, PathLongerThanItsFieldRefusesTheLoad) {
-    std::string deep = m_dir->file(std::string(240, 'd'));
+    std::string deep = m_dir.file(std::string(240, 'd'));
     platform::SetModuleFileNameForTest(deep + "/host");
     EXPECT_EQ(-1, m_client.iLoadParameters(ClientConfig().c_str(), 1));
     EXPECT_STREQ("", m_client.CAPath());

@@ -1,4 +1,7 @@
-// Client and server handshakes between two OSSL objects over loopback TCP.
+// Client and server handshakes between two OSSL objects over loopback TCP,
+// and one connection used from several threads at once.
+#include <atomic>
+
 #include "tls/TlsTestEnv.h"
 
 namespace tlstest {
@@ -17,12 +20,12 @@ const std::string kIssuerMismatch =
 
 using OsslHandshakeTest = TlsTest;
 
-TEST_F(OsslHandshakeTest, ExchangeThenVanishedPeerThenCloseThenNewHandshake) {
+TEST_F(OsslHandshakeTest, ExchangeVanishedPeerCloseAndNewHandshake) {
     std::string server = ServerConfig();
     std::string client = ClientConfig({{"PeerCerSubject", kServer}, {"PeerCerIssuer", kCa}});
     ASSERT_EQ(1, Connect(client, server));
-    ExpectEcho("hello over TLS");
-    ExpectEcho(std::string(20000, 'x'));
+    ExpectEcho("hello over TLS\n");
+    ExpectEcho(std::string(20000, 'x') + "\n");
     auto records = ClientRecords();
     EXPECT_TRUE(HasInOrder(records, {"Configuration File: " + client, "SSL Load Certificate Success!",
                                      "SSL_connect.", "Peer server certificate valid!", kFinished + "TLSv1.2"}))
@@ -31,7 +34,6 @@ TEST_F(OsslHandshakeTest, ExchangeThenVanishedPeerThenCloseThenNewHandshake) {
 
     // Writing to a peer that vanished fails, and raises no SIGPIPE.
     StopEcho();
-    m_pair->CloseServer();
     int result = 0;
     EXPECT_TRUE(testsupport::WaitUntil([&] { return (result = m_client.iSSLSend("data", 4)) < 0; }));
     EXPECT_EQ("ssl write err=" + std::to_string(result), ClientRecords().back());
@@ -49,6 +51,17 @@ TEST_F(OsslHandshakeTest, ExchangeThenVanishedPeerThenCloseThenNewHandshake) {
     EXPECT_EQ(kRefused, ClientRecords().back());
 }
 
+TEST_F(OsslHandshakeTest, NewPeerOnTheOldPeersSocketNumberGetsNoCloseNotification) {
+    ASSERT_EQ(1, Connect(ClientConfig(), ServerConfig()));
+    // The echo ends on the client's close notification; the server keeps its
+    // sound connection object, and the next peer's socket takes its number.
+    m_client.CloseSSL();
+    m_echo.join();
+    int number = std::exchange(m_serverFd, -1);
+    ASSERT_EQ(1, Connect(ClientConfig(), ServerConfig(), number));
+    ExpectEcho("new peer\n");
+}
+
 struct Case {
     const char* name;
     Keys client;
@@ -61,9 +74,9 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 const Case kCases[] = {
-    {"SubjectMismatchSkipsTheIssuer", {{"PeerCerSubject", "/CN=other"}, {"PeerCerIssuer", "/CN=other CA"}}, {}, 0, false,
-     {"Subject doesn't match!\n\tSubject configured is:/CN=other\n\tCertificate subject is:" + kServer + "\n", kRefused},
-     kIssuerMismatch},
+    {"SubjectMismatchSkipsTheIssuer", {{"PeerCerSubject", "/CN=other"}, {"PeerCerIssuer", "/CN=other CA"}}, {}, 0,
+     false, {"Subject doesn't match!\n\tSubject configured is:/CN=other\n\tCertificate subject is:" + kServer + "\n",
+             kRefused}, kIssuerMismatch},
     {"IssuerMismatch", {{"PeerCerSubject", kServer}, {"PeerCerIssuer", "/CN=other CA"}}, {}, 0, false,
      {kIssuerMismatch, kRefused}, "Peer server certificate valid!"},
     {"InvalidCertificateIsOnlyLogged", {{"PeerCerMustBeValid", "0"}}, kSelfSigned, 1, true,
@@ -73,7 +86,10 @@ const Case kCases[] = {
     // A load that failed at the missing certificate left no verification mode.
     {"InvalidCertificateSeenAfterTheHandshake", {{"ServerCA", "\\certs\\missing.pem"}}, kSelfSigned, 0, false,
      {"Peer server certificate invalid! Error code:18", "Peer certificate must be valid, connection exit!"}, ""},
-    {"RevokedCertificate", kCrl, kRevoked, 0, true, {"Load CRL file success", kFailed, "*:certificate revoked(-1)"}, ""},
+    {"RevokedCertificate", kCrl, kRevoked, 0, true,
+     {"Load CRL file success", kFailed, "*:certificate verify failed(-1)"}, ""},
+    {"RevokedCertificateIsOnlyLogged", {{"PeerCerMustBeValid", "0"}, kCrl[0], kCrl[1]}, kRevoked, 1, true,
+     {"Peer server certificate invalid! Error code:23"}, ""},
     {"UnrevokedCertificate", kCrl, {}, 1, true, {"Load CRL file success", "Peer server certificate valid!"}, ""},
     {"Tls13RefusesTls12", {}, {{"SSLMethod", "TLSv1.3"}}, 0, true, {kFailed}, ""},
     {"Tls13", {{"SSLMethod", "SSLv23"}}, {{"SSLMethod", "TLSv1.3"}}, 1, true, {kFinished + "TLSv1.3"}, ""},
@@ -96,11 +112,47 @@ TEST_P(OsslHandshakeCase, ResultLinesAndState) {
     EXPECT_EQ(0, Count(records, c.absent));
     EXPECT_EQ(c.keepsContext, m_client.HasContext());
     EXPECT_EQ(c.result == 1, m_client.HasConnection());
-    if (c.result == 1) ExpectEcho(c.name);
+    if (c.result == 1) ExpectEcho(std::string(c.name) + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Tls, OsslHandshakeCase, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+using OsslConcurrencyTest = TlsTest;
+
+TEST_F(OsslConcurrencyTest, SessionThreadReadsWhileHostThreadsWriteAndAnotherCloses) {
+    ASSERT_EQ(1, Connect(ClientConfig(), ServerConfig()));
+    SetNonBlocking(m_clientFd);
+    constexpr int kMessages = 1000, kSize = 100;
+    std::atomic<int> sent{0}, received{0};
+    std::string data;  // the reader's until it is joined
+
+    // The session thread polls and reads until the connection is gone.
+    std::thread reader([&] {
+        char buf[4096];
+        for (int n = 0; n != -2; n = m_client.iSSLReceive(buf, sizeof buf)) {
+            if (n > 0) data.append(buf, static_cast<size_t>(n));
+            received += std::max(n, 0);
+            WaitReadable(m_clientFd, 20);
+        }
+    });
+    auto writer = [&](char fill) {
+        const std::string message(kSize, fill);
+        for (int i = 0; i < kMessages; ++i) sent += std::max(0, m_client.iSSLSend(message.data(), kSize));
+    };
+    std::thread writerA(writer, 'A'), writerB(writer, 'B');
+    writerA.join();
+    writerB.join();
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return received.load() == sent.load(); }));
+    std::thread([&] { m_client.CloseSSL(); }).join();  // the closing thread
+    reader.join();
+
+    // The echo keeps the order of the writes: every message arrives whole.
+    ASSERT_EQ(static_cast<size_t>(2 * kMessages * kSize), data.size());
+    for (size_t at = 0; at < data.size(); at += kSize) {
+        ASSERT_EQ(std::string(kSize, data[at]), data.substr(at, kSize)) << "at " << at;
+    }
+}
 
 }  // namespace
 }  // namespace tlstest

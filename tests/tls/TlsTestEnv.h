@@ -1,7 +1,14 @@
 #pragma once
-#include <memory>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -9,70 +16,183 @@
 
 #include "devkit/CertKit.h"
 #include "log/TraceLog.h"
+#include "platform/Paths.h"
 #include "support/TestSupport.h"
 #include "tls/OSSL.h"
 
 namespace tlstest {
 
-// Loopback sockets: a listener on an ephemeral port (stored in `port`), and
-// a blocking client with 5 s send and receive time-outs, so that no TLS call
-// of a test can wait for ever.
-int ListenLoopback(int* port);
-int ConnectLoopback(int port);
-bool WaitReadable(int fd, int ms);
-void SetNonBlocking(int fd);
+// A listener on 127.0.0.1 with an ephemeral port (stored in `port`).
+inline int ListenLoopback(int* port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t len = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || listen(fd, 1) != 0) ADD_FAILURE() << "no listener";
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    *port = ntohs(a.sin_port);
+    return fd;
+}
 
-// A connected loopback TCP pair, both ends made by ConnectLoopback's rules.
-struct LoopbackPair {
-    LoopbackPair();
-    ~LoopbackPair();
-    void CloseServer();
-    int client = -1;
-    int server = -1;
-};
+// Gives the blocking socket `fd` 5 s send and receive time-outs, so that no
+// TLS call on it can wait for ever; returns `fd`.
+inline int WithTimeouts(int fd) {
+    timeval tv{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    return fd;
+}
 
-// The records of a trace file without time stamp and closing CR LF.
-std::vector<std::string> LogRecords(const CTraceLog& log);
-// True when records match `expected` in this order (others between). A
-// record matches an entry exactly, or ends with it when it starts with '*'.
-bool HasInOrder(const std::vector<std::string>& records, const std::vector<std::string>& expected);
-int Count(const std::vector<std::string>& records, const std::string& text);
-std::string FindPrefix(const std::vector<std::string>& records, const std::string& prefix);
+// A blocking socket connected to 127.0.0.1:`port`, with the time-outs.
+inline int ConnectLoopback(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) ADD_FAILURE() << "connect failed";
+    return WithTimeouts(fd);
+}
+
+inline bool WaitReadable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, ms) > 0;
+}
+
+inline void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// The texts of the records of a trace file, in order. A record is
+// "<time stamp> :<text>\r\n", and no text holds CR LF.
+inline std::vector<std::string> LogRecords(const CTraceLog& log) {
+    std::string content = testsupport::ReadTextFile(log.CurrentLogFile());
+    std::vector<std::string> records;
+    for (size_t at = 0, end; (end = content.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        size_t text = content.find(" :", at) + 2;
+        records.push_back(content.substr(text, end - text));
+    }
+    return records;
+}
+
+// True when records match `expected` in this order (others between). An
+// entry matches a record exactly; one with a '*' matches every record that
+// starts with the text before it and ends with the text after it.
+inline bool HasInOrder(const std::vector<std::string>& records, const std::vector<std::string>& expected) {
+    auto at = records.begin();
+    for (const std::string& e : expected) {
+        size_t star = e.find('*');
+        at = std::find_if(at, records.end(), [&](const std::string& r) {
+            if (star == std::string::npos) return r == e;
+            size_t tail = e.size() - star - 1;
+            return r.size() > star + tail && r.compare(0, star, e, 0, star) == 0 &&
+                   r.compare(r.size() - tail, tail, e, star + 1, tail) == 0;
+        });
+        if (at == records.end()) return false;
+        ++at;
+    }
+    return true;
+}
+
+inline int Count(const std::vector<std::string>& records, const std::string& text) {
+    return static_cast<int>(std::count(records.begin(), records.end(), text));
+}
+
+// Reads from `ossl` until a line feed came or about 5 s passed (a read on a
+// blocking socket waits for at most its time-out).
+inline std::string ReadLine(OSSL& ossl) {
+    std::string text;
+    char buf[4096];
+    testsupport::WaitUntil([&] {
+        int n = ossl.iSSLReceive(buf, sizeof buf);
+        if (n > 0) text.append(buf, static_cast<size_t>(n));
+        return text.find('\n') != std::string::npos;
+    });
+    return text;
+}
 
 using Keys = std::vector<std::pair<std::string, std::string>>;
 
 // A temporary folder posing as the executable's folder, with the standard
-// certificates in "certs" and a trace log each for client and server.
+// certificates in "certs", and a trace log each for client and server.
 class TlsTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        platform::SetModuleFileNameForTest(m_dir.file("host"));
+        mkdir(Certs("").c_str(), 0755);
+        m_certs = devkit::WriteStandardCerts(Certs(""));
+        m_clientLog.SetLogPath(m_dir.file("clientlog/").c_str());
+        m_serverLog.SetLogPath(m_dir.file("serverlog/").c_str());
+        m_client.SetClientOwner(&m_clientLog);
+        m_server.SetServerOwner(&m_serverLog);
+    }
+    void TearDown() override {
+        StopEcho();
+        m_client.CloseSSL();
+        if (m_clientFd >= 0) close(m_clientFd);
+        platform::SetModuleFileNameForTest(std::string());
+    }
 
-    // Writes "[SSLConfig]" with `keys` into the file `name`; returns its path.
-    std::string WriteConfig(const std::string& name, const Keys& keys);
-    // "server.ini" and "client.ini": "UseSSL" 1 with the default certificate
-    // paths (the client adds "PeerCerMustBeValid" 1), then `keys`; of
-    // entries with the same key the last one counts.
-    std::string ServerConfig(const Keys& keys = {});
-    std::string ClientConfig(const Keys& keys = {});
+    // Writes "[SSLConfig]" with `keys`, then `more`, into the file `name`;
+    // returns its path. Of entries with the same key the first counts.
+    std::string WriteConfig(const std::string& name, const Keys& keys, const Keys& more = {}) {
+        std::string text = "[SSLConfig]\r\n";
+        for (const Keys* list : {&keys, &more}) {
+            for (const auto& kv : *list) text += kv.first + "=" + kv.second + "\r\n";
+        }
+        testsupport::WriteTextFile(m_dir.file(name), text);
+        return m_dir.file(name);
+    }
+    // "server.ini" and "client.ini": `keys`, then "UseSSL" 1 (and for the
+    // client "PeerCerMustBeValid" 1); the certificate paths are the defaults.
+    std::string ServerConfig(const Keys& keys = {}) { return WriteConfig("server.ini", keys, {{"UseSSL", "1"}}); }
+    std::string ClientConfig(const Keys& keys = {}) {
+        return WriteConfig("client.ini", keys, {{"UseSSL", "1"}, {"PeerCerMustBeValid", "1"}});
+    }
 
-    // On a fresh pair m_server accepts and echoes on a thread of its own
-    // while m_client connects; returns iSSLConnect's result.
-    int Connect(const std::string& clientConfig, const std::string& serverConfig);
-    // Shuts the server end down and joins the echo thread.
-    void StopEcho();
-    void ExpectEcho(const std::string& text);
+    // On a fresh loopback pair m_server accepts and echoes on a thread of its
+    // own while m_client connects; returns iSSLConnect's result. Given a
+    // descriptor number, the server end takes it over (dup2).
+    int Connect(const std::string& clientConfig, const std::string& serverConfig, int number = -1) {
+        StopEcho();
+        if (m_clientFd >= 0) close(m_clientFd);
+        int port = 0;
+        int listener = ListenLoopback(&port);
+        m_clientFd = ConnectLoopback(port);
+        m_serverFd = WithTimeouts(accept(listener, nullptr, nullptr));
+        close(listener);
+        if (number >= 0) {
+            dup2(m_serverFd, number);
+            close(std::exchange(m_serverFd, number));
+        }
+        m_echo = std::thread([this, fd = m_serverFd, serverConfig] {
+            m_server.iSSLAccept(static_cast<SOCKET>(fd), serverConfig.c_str());
+            char buf[4096];
+            for (int n; (n = m_server.iSSLReceive(buf, sizeof buf)) > 0;) m_server.iSSLSend(buf, n);
+        });
+        return m_client.iSSLConnect(static_cast<SOCKET>(m_clientFd), clientConfig.c_str());
+    }
+    // Ends the server side (m_serverFd): wakes and joins the echo thread,
+    // then closes the server's TLS connection and its socket.
+    void StopEcho() {
+        if (m_serverFd < 0) return;
+        shutdown(m_serverFd, SHUT_RDWR);
+        if (m_echo.joinable()) m_echo.join();
+        m_server.CloseSSL();
+        close(std::exchange(m_serverFd, -1));
+    }
+    // Sends `line` (ending in a line feed) and expects it back.
+    void ExpectEcho(const std::string& line) {
+        ASSERT_EQ(static_cast<int>(line.size()), m_client.iSSLSend(line.data(), static_cast<int>(line.size())));
+        EXPECT_EQ(line, ReadLine(m_client));
+    }
 
     std::vector<std::string> ClientRecords() const { return LogRecords(m_clientLog); }
     std::vector<std::string> ServerRecords() const { return LogRecords(m_serverLog); }
+    std::string Certs(const std::string& name) const { return m_dir.file("certs/" + name); }
 
-    std::unique_ptr<testsupport::TempDir> m_dir;
+    testsupport::TempDir m_dir;
     devkit::TestCertFiles m_certs;
     CTraceLog m_clientLog;
     CTraceLog m_serverLog;
     OSSL m_client;
     OSSL m_server;
-    std::unique_ptr<LoopbackPair> m_pair;
+    int m_clientFd = -1;
+    int m_serverFd = -1;
     std::thread m_echo;
 };
 
