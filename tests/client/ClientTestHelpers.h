@@ -1,12 +1,10 @@
 #pragma once
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "client/MessageAssembler.h"
-#include "common/DataBlock.h"
 #include "log/TraceLog.h"
 #include "platform/Time.h"
 #include "support/ClientHarness.h"
@@ -52,20 +50,6 @@ public:
 
     testsupport::TempDir dir;
     CTraceLog log;
-};
-
-// Drives the tick count the framing code reads.
-class FakeTicks {
-public:
-    explicit FakeTicks(uint32_t start) {
-        s_now = start;
-        platform::SetTickSource([] { return s_now.load(); });
-    }
-    ~FakeTicks() { platform::SetTickSource(nullptr); }
-    void Set(uint32_t now) { s_now = now; }
-
-private:
-    static inline std::atomic<uint32_t> s_now{0};
 };
 
 // Records what an assembler hands on.

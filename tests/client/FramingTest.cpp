@@ -6,6 +6,7 @@
 
 #include "ClientTestHelpers.h"
 #include "client/FramedSender.h"
+#include "client/ReceiveTrace.h"
 
 using namespace clienttest;
 
@@ -15,7 +16,6 @@ using State = std::tuple<int, int, int>;  // pending, headerLen, bodyLen as Pars
 struct Parsed {
     State state;
     std::string content;
-    bool tailZero;
 };
 
 // ParseFrame on a block holding `data`; -7 marks what it did not write.
@@ -24,7 +24,8 @@ Parsed Parse(int mode, int included, const std::string& data, const std::string&
     int pending = pendingIn, headerLen = -7, bodyLen = -7;
     const int result = ParseFrame(mode, included, block.get(), &pending, &bodyLen, &headerLen, marker);
     EXPECT_EQ(result, pending);
-    return {State(pending, headerLen, bodyLen), Content(*block), TailIsZero(*block)};
+    EXPECT_TRUE(TailIsZero(*block));
+    return {State(pending, headerLen, bodyLen), Content(*block)};
 }
 
 // 16-bit modes read a signed number and correct it in 16 bits, mode 5 an
@@ -32,20 +33,16 @@ Parsed Parse(int mode, int included, const std::string& data, const std::string&
 TEST(ParseFrame, LengthHeaderModes) {
     Parsed done = Parse(4, 1, Bytes({0x00, 0x05}) + "abcXYZ");
     EXPECT_EQ(done.state, State(0, 2, 3));
-    EXPECT_EQ(done.content, "abc");
-    EXPECT_TRUE(done.tailZero);
+    EXPECT_EQ(done.content, "abc");  // the rest is cleared
     EXPECT_EQ(Parse(5, 0, Bytes({0, 0, 0})).state, State(1, 0, 3));
-    Parsed shortBody = Parse(2, 0, "0005hell");
-    EXPECT_EQ(shortBody.state, State(1, 4, 5));
-    EXPECT_EQ(shortBody.content, "0005hell");
+    EXPECT_EQ(Parse(2, 0, "0005hell").state, State(1, 4, 5));
 
     const std::string plenty(40000, 'x');
-    EXPECT_EQ(Parse(1, 0, Bytes({0x00, 0x80}) + plenty).state, State(1, 2, -32768));
     EXPECT_EQ(Parse(4, 0, Bytes({0x80, 0x00}) + plenty).state, State(1, 2, -32768));
     EXPECT_EQ(Parse(1, 1, Bytes({0x01, 0x00}) + plenty).state, State(1, 2, -1));
     EXPECT_EQ(Parse(4, 1, Bytes({0x00, 0x01}) + plenty).state, State(1, 2, -1));
     EXPECT_EQ(Parse(4, 1, Bytes({0x80, 0x01}) + plenty).state, State(0, 2, 32767));  // -32767 - 2 wraps
-    EXPECT_EQ(Parse(1, 0, Bytes({0xFF, 0x7F}) + plenty).content, std::string(32767, 'x'));
+    EXPECT_EQ(Parse(1, 1, Bytes({0x01, 0x80}) + plenty).content, std::string(32767, 'x'));
     EXPECT_EQ(Parse(5, 1, Bytes({0, 0, 0, 2}) + plenty).state, State(1, 4, -2));  // 0xFFFFFFFE
     EXPECT_EQ(Parse(2, 1, "0003" + plenty).state, State(1, 4, -1));
     EXPECT_EQ(Parse(2, 0, "-001" + plenty).state, State(1, 4, -1));
@@ -55,10 +52,7 @@ TEST(ParseFrame, LengthHeaderModes) {
 }
 
 TEST(ParseFrame, HeaderlessModes) {
-    EXPECT_EQ(Parse(6, 0, "abc").state, State(1, 0, 3));
-    Parsed endByte = Parse(6, 0, "ab\x03" "cd");
-    EXPECT_EQ(endByte.state, State(0, 0, 5));
-    EXPECT_EQ(endByte.content, "ab\x03" "cd");
+    EXPECT_EQ(Parse(6, 0, "ab\x03" "cd").state, State(0, 0, 5));
     EXPECT_EQ(Parse(6, 0, std::string(kEndByteMaxPending, 'x')).state, State(1, 0, kEndByteMaxPending));
     EXPECT_EQ(Parse(6, 0, std::string(kEndByteMaxPending + 1, 'x')).state, State(0, 0, kEndByteMaxPending + 1));
 
@@ -72,28 +66,37 @@ TEST(ParseFrame, HeaderlessModes) {
     EXPECT_EQ(Parse(5, 0, "", "", 1).state, State(1, -7, -7));
 }
 
-TEST(EndMarker, MarkersLongerThan127CharactersAreIgnored) {
+TEST(ReceiveTrace, ReadLinesAndTheOverlongEndMarkerLine) {
     TraceCapture trace;
+    WriteReadTrace(trace.log, 3, *MakeBlock(std::string("0005hel\0lo", 10)), 10);
+    WriteReadFailedTrace(trace.log, 0, -1, 10054);
     const std::string longest(kMaxEndMarkerLength, '#');
     EXPECT_EQ(ValidateEndMarker(longest, &trace.log), longest);
     EXPECT_EQ(ValidateEndMarker(longest + "#", &trace.log), "");
     EXPECT_EQ(ValidateEndMarker(longest + "#", nullptr), "");
+    EXPECT_EQ(trace.Count(":[OnReceive(3). recvLen(10)]:[3030]05hel\r\n"), 1u);
+    EXPECT_EQ(trace.Count(":OnReceive(0). recvLen(-1), lastError(10054).\r\n"), 1u);
     EXPECT_EQ(trace.Count(":MsgEndData Too Long(128 > 127). End Marker Ignored.\r\n"), 1u);
 }
 
-TEST(FramedSender, BlocksHoldOnlyTheLatestMessage) {
+// The writer fails 7-byte frames; the last error is always 10054.
+TEST(FramedSender, TransmitRecordsAndBlocks) {
     TraceCapture trace;
     auto sender = std::make_unique<CFramedSender>(&trace.log);
     FramingSettings settings;
-    auto send = [&](int mode, const std::string& data) {
+    auto send = [&](int mode, const std::string& data, int maskLog = 1, const std::string& logText = "") {
         settings.netHeader = mode;
-        return sender->SendFramed(settings, 1, data.data(), static_cast<int>(data.size()), nullptr, 0,
-                                  [](const unsigned char*, int n) { return n; }, [] { return 0; });
+        const auto write = [](const unsigned char*, int n) { return n == 7 ? -1 : n; };
+        return sender->SendFramed(settings, maskLog, data.data(), static_cast<int>(data.size()), logText.data(),
+                                  static_cast<int>(logText.size()), write, [] { return 10054; });
     };
     EXPECT_EQ(send(5, std::string(kDataBlockBytes - 4, 'L')), static_cast<int>(kDataBlockBytes));
-    EXPECT_EQ(send(5, std::string(kDataBlockBytes - 3, 'L')), -1);
-    EXPECT_EQ(send(0, "ab"), 2);
-    EXPECT_EQ(trace.Count("[SLen:2|RLen:2,0][6162]ab\r\n"), 1u);  // no header, nothing of before
+    EXPECT_EQ(send(1, std::string(70000, 'L')), 70002);
+    EXPECT_EQ(send(4, "abcde", 2, "shown"), -1);
+    EXPECT_EQ(send(6, "ab"), 2);
+    EXPECT_EQ(trace.Count("[SLen:70000|RLen:70002,10054][7011]"), 1u);  // the low 16 bits of the length
+    EXPECT_EQ(trace.Count("[SLen:5|RLen:-1,10054][0005]shown\r\n"), 1u);
+    EXPECT_EQ(trace.Count("[SLen:2|RLen:2,10054][6162]ab\r\n"), 1u);  // no header, nothing of before
     EXPECT_TRUE(TailIsZero(sender->SendBlock()));
     EXPECT_TRUE(TailIsZero(sender->SendLogBlock()));
 }
