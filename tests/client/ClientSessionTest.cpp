@@ -2,15 +2,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <thread>
-#include <vector>
 
-#include "interface/Tolvane.h"
-#include "platform/Paths.h"
 #include "platform/Time.h"
 #include "support/ClientHarness.h"
-#include "support/LoopbackPeer.h"
 
 using namespace testsupport;
 
@@ -22,242 +17,199 @@ long MsSince(Clock::time_point start) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-class ClientSessionTest : public ::testing::Test {
-protected:
-    void Start(int port, const std::string& extra = std::string()) {
-        scene.Configure(port, extra);
-        scene.Attach(host);
-        ASSERT_EQ(0, host.StartTolvane(0, 0));
-    }
-    void TearDown() override { host.StopTolvane(); }
+std::string Session(int n, int port) { return SessionSection(n, "127.0.0.1", port); }
 
-    ClientScene scene;
-    RecordingHost host;
-};
-
-TEST_F(ClientSessionTest, ConnectsReportsLossAndReconnects) {
-    LoopbackPeer peer;
-    Start(peer.port());
-    ASSERT_TRUE(peer.Accept());
-    ASSERT_TRUE(WaitUntil([&] { return host.connects == 1; }));
-    EXPECT_EQ(0, host.GetNetworkStatus());
-    EXPECT_TRUE(scene.WaitForTrace("Connect OK.127.0.0.1:" + std::to_string(peer.port())));
-
-    peer.Close();
-    ASSERT_TRUE(WaitUntil([&] { return host.closes == 1; }));
-    EXPECT_EQ(std::vector<int>{0}, host.CloseErrors());
-    EXPECT_EQ(1, host.GetNetworkStatus());
-    ASSERT_TRUE(peer.Accept());
-    ASSERT_TRUE(WaitUntil([&] { return host.connects == 2; }));
-
-    peer.Reset();
-    ASSERT_TRUE(WaitUntil([&] { return host.closes == 2; }));
-    EXPECT_EQ(10054, host.CloseErrors().at(1));
-    std::string trace = scene.Trace();
+// The configured local port is taken: the client falls back to any port.
+TEST(ClientSessionTest, ConnectsReportsLossAndReconnects) {
+    LoopbackPeer holder;  // only lends its port number
+    const std::string cport = std::to_string(holder.port());
+    ConnectedClient c("cport=" + cport);
+    ASSERT_TRUE(c.ok);
+    EXPECT_TRUE(c.scene.WaitForTrace("Create Socket Fail.ClientPort=" + cport + ", LastError=10048"));
+    EXPECT_TRUE(c.scene.WaitForTrace("Create Socket Success. ClientPort=" + cport));
+    EXPECT_TRUE(c.scene.WaitForTrace("Connect OK.127.0.0.1:" + std::to_string(c.peer.port())));
+    c.peer.Close();
+    ASSERT_TRUE(WaitUntil([&] { return c.host.CloseErrors().size() == 1; }));
+    EXPECT_EQ(1, c.host.GetNetworkStatus());
+    ASSERT_TRUE(c.peer.Accept());
+    ASSERT_TRUE(WaitUntil([&] { return c.host.connects == 2; }));
+    c.peer.Reset();
+    ASSERT_TRUE(WaitUntil([&] { return c.host.CloseErrors().size() == 2; }));
+    EXPECT_EQ((std::vector<int>{0, 10054}), c.host.CloseErrors());
+    std::string trace = c.scene.Trace();
     EXPECT_NE(std::string::npos, trace.find(":OnClose(000):("));
     EXPECT_NE(std::string::npos, trace.find("Wait Data Event From Windows. WaitForSingleObject (m_hConnectEvent, INFINITE). \r\n"));
 }
 
-TEST_F(ClientSessionTest, StartNeedsAddressAndPortAndStartsOnce) {
-    scene.Configure(0);
-    scene.Attach(host);
+TEST(ClientSessionTest, StartNeedsAddressAndPort) {
+    ClientScene scene;
+    RecordingHost host;
+    EXPECT_EQ(-1, scene.Start(host, 0));
+    WriteTextFile(scene.ini, "[TcpClientSession-0]\nport=5\n");
     EXPECT_EQ(-1, host.StartTolvane(0, 0));
-    LoopbackPeer peer;
-    scene.Configure(peer.port());
-    ASSERT_EQ(0, host.StartTolvane(0, 0));
-    ASSERT_TRUE(peer.Accept());
-    ASSERT_TRUE(WaitUntil([&] { return host.connects == 1; }));
-    const int threads = CountThreads();
-    // A second start reads the configuration again but starts no second thread.
-    ASSERT_EQ(0, host.StartTolvane(0, 0));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(threads, CountThreads());
-    EXPECT_EQ(1, host.connects);
 }
 
-TEST_F(ClientSessionTest, UnreachableHostIsReportedOncePerPhaseThenEvery30Seconds) {
-    static std::atomic<uint32_t> tick{100000};
-    platform::SetTickSource([] { return tick.load(); });
-    Start(RefusingPort(), "[NetworkPara_client_0]\nConnectContinues=3\nReconnInterval=20\n");
-    ASSERT_TRUE(scene.WaitForTrace("ReConnect......"));
-    // Several cycles of attempts pass without another report.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    std::string trace = scene.Trace();
-    EXPECT_EQ(1u, CountOf(trace, ":Connect Fail.127.0.0.1:"));
-    EXPECT_EQ(1u, CountOf(trace, ":ReConnect......\r\n"));
-    EXPECT_NE(std::string::npos, trace.find(", LastError=10061\r\n"));
-    tick += 30000;
-    EXPECT_TRUE(scene.WaitForTrace("ReConnect......", 2));
-    EXPECT_EQ(2u, CountOf(scene.Trace(), ":Connect Fail.127.0.0.1:"));
+// The session reads the tick clock once when it starts connecting and once per failed attempt.
+std::atomic<uint32_t> g_tick;
+std::atomic<int> g_tickReads;
+uint32_t CountedTick() {
+    ++g_tickReads;
+    return g_tick.load();
+}
+
+TEST(ClientSessionTest, UnreachableHostIsReportedOncePerPhaseThenEvery30Seconds) {
+    g_tick = 100000;
+    g_tickReads = 0;
+    platform::SetTickSource(&CountedTick);
+    {
+        ClientScene scene;
+        RecordingHost host;
+        ASSERT_EQ(0, scene.Start(host, RefusingPort(), "[NetworkPara_client_0]\nConnectContinues=3\nReconnInterval=20\n"));
+        // Eight failed attempts: two whole cycles and part of a third.
+        ASSERT_TRUE(WaitUntil([] { return g_tickReads >= 9; }));
+        std::string trace = scene.Trace();
+        EXPECT_EQ(1u, CountOf(trace, ":Connect Fail.127.0.0.1:"));
+        EXPECT_EQ(1u, CountOf(trace, ":ReConnect......\r\n"));
+        EXPECT_NE(std::string::npos, trace.find(", LastError=10061\r\n"));
+        g_tick += 30000;
+        EXPECT_TRUE(scene.WaitForTrace("ReConnect......", 2));
+        EXPECT_EQ(2u, CountOf(scene.Trace(), ":Connect Fail.127.0.0.1:"));
+    }
     platform::SetTickSource(nullptr);
 }
 
-TEST_F(ClientSessionTest, ZeroConnectContinuesMakesNoAttempt) {
+TEST(ClientSessionTest, ZeroConnectContinuesMakesNoAttempt) {
     LoopbackPeer peer;
-    Start(peer.port(), "[NetworkPara_client_0]\nConnectContinues=0\nReconnInterval=10\n");
+    ClientScene scene;
+    RecordingHost host;
+    ASSERT_EQ(0, scene.Start(host, peer.port(), "[NetworkPara_client_0]\nConnectContinues=0\nReconnInterval=10\n"));
     EXPECT_FALSE(peer.Accept(400));
     EXPECT_EQ(0u, CountOf(scene.Trace(), "Connect Fail"));
 }
 
-// Hosts 0, 1 and 2 listen; every loss moves the client to the next host.
-TEST_F(ClientSessionTest, HostListRotatesAfterEachLossAndEachFailedCycle) {
-    LoopbackPeer peers[3];
-    std::string ini = "[Client]\nAutoConnectOtherServer=1\n[SESSIONNUM]\nclientnum=3\n";
-    for (int i = 1; i < 3; ++i)
-        ini += "[TcpClientSession-" + std::to_string(i) + "]\nip=127.0.0.1\nport=" + std::to_string(peers[i].port()) + "\n";
-    Start(peers[0].port(), ini);
-    for (int round : {0, 1, 2, 0}) {
-        ASSERT_TRUE(peers[round].Accept()) << "round for host " << round;
-        peers[round].Close();
+TEST(ClientSessionTest, HostListRotatesAfterEachLossAndEachFailedCycle) {
+    LoopbackPeer peers[3], live;
+    const std::string others = "[Client]\nAutoConnectOtherServer=1\n[SESSIONNUM]\n";
+    {  // Hosts 0, 1 and 2 listen; every loss moves the client to the next host.
+        ClientScene scene;
+        RecordingHost host;
+        ASSERT_EQ(0, scene.Start(host, peers[0].port(),
+                                 others + "clientnum=3\n" + Session(1, peers[1].port()) + Session(2, peers[2].port())));
+        for (int round : {0, 1, 2, 0}) {
+            ASSERT_TRUE(peers[round].Accept()) << "round for host " << round;
+            peers[round].Close();
+        }
     }
-    host.StopTolvane();
-
-    // A refused own host is left for the next one after one cycle.
-    ClientScene other;
-    RecordingHost second;
-    LoopbackPeer live;
-    other.Configure(RefusingPort(), "[NetworkPara_client_0]\nConnectContinues=2\nReconnInterval=10\n" + std::string(
-                                        "[Client]\nAutoConnectOtherServer=1\n[SESSIONNUM]\nclientnum=2\n"
-                                        "[TcpClientSession-1]\nip=127.0.0.1\nport=") + std::to_string(live.port()));
-    other.Attach(second);
-    ASSERT_EQ(0, second.StartTolvane(0, 0));
-    EXPECT_TRUE(live.Accept());
-    second.StopTolvane();
-
+    {  // A refused own host is left for the next one after one cycle.
+        ClientScene scene;
+        RecordingHost host;
+        ASSERT_EQ(0, scene.Start(host, RefusingPort(), "[NetworkPara_client_0]\nConnectContinues=2\nReconnInterval=10\n" +
+                                                            others + "clientnum=2\n" + Session(1, live.port())));
+        EXPECT_TRUE(live.Accept());
+    }
     // Without "AutoConnectOtherServer" the own host is retried after a loss.
-    ClientScene plain;
-    RecordingHost third;
-    plain.Configure(live.port(), "[SESSIONNUM]\nclientnum=2\n[TcpClientSession-1]\nip=127.0.0.1\nport=" +
-                                     std::to_string(peers[1].port()));
-    plain.Attach(third);
-    ASSERT_EQ(0, third.StartTolvane(0, 0));
+    ClientScene scene;
+    RecordingHost host;
+    ASSERT_EQ(0, scene.Start(host, live.port(), "[SESSIONNUM]\nclientnum=2\n" + Session(1, peers[2].port())));
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(live.Accept());
         live.Close();
     }
-    EXPECT_FALSE(peers[1].Accept(100));
-    third.StopTolvane();
+    EXPECT_FALSE(peers[2].Accept(100));
 }
 
-TEST_F(ClientSessionTest, BusyLocalPortFallsBackToAnyPort) {
-    LoopbackPeer holder, peer;  // `holder` only lends its port number
-    Start(peer.port(), "cport=" + std::to_string(holder.port()));
-    ASSERT_TRUE(peer.Accept());
-    std::string cport = std::to_string(holder.port());
-    EXPECT_TRUE(scene.WaitForTrace("Create Socket Fail.ClientPort=" + cport + ", LastError=10048"));
-    EXPECT_TRUE(scene.WaitForTrace("Create Socket Success. ClientPort=" + cport));
-}
-
-TEST_F(ClientSessionTest, StopEndsTheSessionInEveryState) {
-    struct Case {
-        const char* name;
-        std::string extra;
-        bool live;
-    };
+TEST(ClientSessionTest, StopEndsTheSessionInEveryState) {
     LoopbackPeer peer;
     FullBacklogListener full;
+    const int refusing = RefusingPort();
+    struct Case {
+        const char* name;
+        int port;
+        std::string extra, reached;  // keys, and the trace line that shows the state was reached
+    };
     const Case cases[] = {
-        {"connected", "", true},
-        {"connecting", "[NetworkPara_client_0]\nReconnInterval=60000\n", false},
-        {"pausing", "[NetworkPara_client_0]\nConnectContinues=1\nReconnInterval=60000\n", false},
-        {"hanging connect", "", false},
+        {"connected", peer.port(), "", "Connect OK."},
+        {"connecting", refusing, "[NetworkPara_client_0]\nReconnInterval=60000\n", "ReConnect......"},
+        {"pausing", peer.port(), "[NetworkPara_client_0]\nConnectContinues=0\nReconnInterval=60000\n",
+         "Create Socket Success."},
+        {"hanging connect", full.port(), "", "Create Socket Success."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ClientScene s;
-        RecordingHost h;
-        int port = c.live ? peer.port() : (std::string(c.name) == "hanging connect" ? full.port() : RefusingPort());
-        s.Configure(port, c.extra);
-        s.Attach(h);
-        ASSERT_EQ(0, h.StartTolvane(0, 0));
-        if (c.live) ASSERT_TRUE(WaitUntil([&] { return h.connects == 1; }));
-        else std::this_thread::sleep_for(std::chrono::milliseconds(150));  // let it get into its state
+        ClientScene scene;
+        RecordingHost host;
+        ASSERT_EQ(0, scene.Start(host, c.port, c.extra));
+        ASSERT_TRUE(scene.WaitForTrace(c.reached));
         auto start = Clock::now();
-        EXPECT_EQ(0, h.StopTolvane());
+        EXPECT_EQ(0, host.StopTolvane());
         EXPECT_LT(MsSince(start), 3000);
-        EXPECT_EQ(1, h.GetNetworkStatus());
-        EXPECT_TRUE(s.WaitForTrace("SetExitFlag TRUE EXIT"));
-        if (c.live) peer.Accept(10);
+        EXPECT_EQ(1, host.GetNetworkStatus());
+        EXPECT_TRUE(scene.WaitForTrace("SetExitFlag TRUE EXIT"));
     }
 }
 
 // A host may stop the service from inside its own notifications.
-class StoppingHost : public RecordingHost {
-public:
-    void OnConnect(int) override {
-        auto start = Clock::now();
-        StopTolvane();
-        stopMs = MsSince(start);
-    }
-    std::atomic<long> stopMs{-1};
-};
-
-TEST(ClientStopTest, StopFromInsideANotification) {
+TEST(ClientSessionTest, StopFromInsideANotification) {
     LoopbackPeer peer;
     ClientScene scene;
-    StoppingHost host;
-    scene.Configure(peer.port());
-    scene.Attach(host);
-    ASSERT_EQ(0, host.StartTolvane(0, 0));
-    ASSERT_TRUE(WaitUntil([&] { return host.stopMs >= 0; }));
-    EXPECT_LT(host.stopMs, 3000);
+    RecordingHost host;
+    std::atomic<long> stopMs{-1};
+    host.onConnect = [&] {
+        auto start = Clock::now();
+        host.StopTolvane();
+        stopMs = MsSince(start);
+    };
+    ASSERT_EQ(0, scene.Start(host, peer.port()));
+    ASSERT_TRUE(WaitUntil([&] { return stopMs >= 0; }));
+    EXPECT_LT(stopMs, 3000);
     EXPECT_EQ(1, host.GetNetworkStatus());
     EXPECT_TRUE(scene.WaitForTrace("SetExitFlag TRUE EXIT"));
 }
 
-TEST_F(ClientSessionTest, RepeatedStartStopLeaksNothing) {
-    LoopbackPeer peer;
-    scene.Configure(peer.port());
-    scene.Attach(host);
-    ASSERT_EQ(0, host.StartTolvane(0, 0));
-    ASSERT_TRUE(WaitUntil([&] { return host.connects == 1; }));
-    host.StopTolvane();
-    peer.Close();
-    const int fds = CountOpenDescriptors(), threads = CountThreads();
+TEST(ClientSessionTest, StartsOnceAndRepeatedStartStopLeaksNothing) {
+    ConnectedClient c;
+    ASSERT_TRUE(c.ok);
+    const int threads = CountThreads();
+    // A second start reads the configuration again but starts no second thread.
+    ASSERT_EQ(0, c.host.StartTolvane(0, 0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // nothing to await: nothing may happen
+    EXPECT_EQ(threads, CountThreads());
+    EXPECT_EQ(1, c.host.connects);
+    c.host.StopTolvane();
+    c.peer.Close();
+    const int fds = CountOpenDescriptors(), stopped = CountThreads();
     for (int i = 0; i < 200; ++i) {
-        ASSERT_EQ(0, host.StartTolvane(0, 0));
-        host.StopTolvane();
+        ASSERT_EQ(0, c.host.StartTolvane(0, 0));
+        c.host.StopTolvane();
     }
-    ASSERT_EQ(0, host.StartTolvane(0, 0));
-    ASSERT_TRUE(peer.Accept());
-    host.StopTolvane();
-    peer.Close();
+    ASSERT_EQ(0, c.host.StartTolvane(0, 0));
+    ASSERT_TRUE(c.peer.Accept());
+    c.host.StopTolvane();
+    c.peer.Close();
     // The notification thread of the socket object stays for the object's life.
-    EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; }));
+    EXPECT_TRUE(WaitUntil([&] { return CountThreads() == stopped; }));
     EXPECT_TRUE(WaitUntil([&] { return CountOpenDescriptors() == fds; }));
 }
 
-TEST_F(ClientSessionTest, QueuedMessagesOutliveTheConnection) {
-    LoopbackPeer peer;
-    Start(peer.port(), "netheader=5");
-    ASSERT_TRUE(peer.Accept());
-    ASSERT_TRUE(peer.Send(std::string("\0\0\0\2hi\0\0\0\3you", 13)));
-    ASSERT_TRUE(WaitUntil([&] { return host.Received().size() == 2; }));
-    peer.Close();
-    ASSERT_TRUE(WaitUntil([&] { return host.closes == 1; }));
-    static unsigned char buf[102400];
-    int len = 0;
-    ASSERT_EQ(0, host.RecvData(buf, &len, 0));
-    EXPECT_EQ("hi", std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(len)));
-    ASSERT_EQ(0, host.RecvData(buf, &len, 0));
-    EXPECT_EQ("you", std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(len)));
+TEST(ClientSessionTest, QueuedMessagesOutliveTheConnectionUnlessOnlyNotified) {
+    ConnectedClient c("netheader=5");
+    ASSERT_TRUE(c.ok);
+    ASSERT_TRUE(c.peer.Send(std::string("\0\0\0\2hi\0\0\0\3you", 13)));
+    ASSERT_TRUE(WaitUntil([&] { return c.host.Received().size() == 2; }));
+    c.peer.Close();
+    ASSERT_TRUE(WaitUntil([&] { return c.host.CloseErrors().size() == 1; }));
+    EXPECT_EQ("hi", c.Next(0));
+    EXPECT_EQ("you", c.Next(0));
     auto start = Clock::now();
-    EXPECT_EQ(-1, host.RecvData(buf, &len, 5000));  // disconnected and empty: at once
+    EXPECT_EQ("<none>", c.Next(5000));  // disconnected and empty: at once
     EXPECT_LT(MsSince(start), 1000);
-    EXPECT_EQ(-1, host.RecvData(nullptr, &len, 5000));
-    EXPECT_EQ(-1, host.RecvData(buf, nullptr, 5000));
-}
 
-TEST_F(ClientSessionTest, ReceiveTypeOneReachesOnlyTheNotification) {
-    LoopbackPeer peer;
-    Start(peer.port(), "netheader=5");
-    ASSERT_EQ(0, host.SetRecvDataType(1));
-    ASSERT_TRUE(peer.Accept());
-    ASSERT_TRUE(peer.Send(std::string("\0\0\0\2hi", 6)));
-    ASSERT_TRUE(WaitUntil([&] { return host.Received().size() == 1; }));
-    static unsigned char buf[102400];
-    int len = 0;
-    EXPECT_EQ(-1, host.RecvData(buf, &len, 100));
+    ConnectedClient notified("netheader=5");
+    ASSERT_TRUE(notified.ok);
+    ASSERT_EQ(0, notified.host.SetRecvDataType(1));
+    ASSERT_TRUE(notified.peer.Send(std::string("\0\0\0\2hi", 6)));
+    ASSERT_TRUE(WaitUntil([&] { return notified.host.Received().size() == 1; }));
+    EXPECT_EQ("<none>", notified.Next(100));
 }
 
 }  // namespace

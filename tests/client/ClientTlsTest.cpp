@@ -5,7 +5,6 @@
 #include "devkit/CertKit.h"
 #include "platform/Paths.h"
 #include "support/ClientHarness.h"
-#include "support/LoopbackPeer.h"
 #include "support/ChildProcess.h"
 
 using namespace testsupport;
@@ -23,10 +22,7 @@ protected:
         ASSERT_EQ(0, std::system(("mkdir -p '" + scene.dir.file("certs") + "'").c_str()));
         certs = devkit::WriteStandardCerts(scene.dir.file("certs"));
     }
-    void TearDown() override {
-        host.StopTolvane();
-        platform::SetModuleFileNameForTest("");
-    }
+    void TearDown() override { platform::SetModuleFileNameForTest(""); }
 
     ClientScene scene;
     RecordingHost host;
@@ -39,20 +35,15 @@ TEST_P(ClientTlsTest, ExchangesMessagesWithOpensslServer) {
                            "-key", certs.serverKey, "-naccept", "1", "-rev"});
     ASSERT_TRUE(server.WaitForOutput("ACCEPT", 5000)) << server.output();
 
-    scene.Configure(port, "netheader=3\n[SSLConfig]\nUseSSL=1\nPeerCerMustBeValid=1\nPeerCerSubject=" +
-                              std::string(devkit::kTestServerSubject) + "\n");
-    scene.Attach(host);
     host.ExecuteCMD(4, nullptr, static_cast<unsigned long>(GetParam()), nullptr, nullptr, 0);
-    ASSERT_EQ(0, host.StartTolvane(0, 0));
+    ASSERT_EQ(0, scene.Start(host, port, "netheader=3\n[SSLConfig]\nUseSSL=1\nPeerCerMustBeValid=1\nPeerCerSubject=" +
+                                             std::string(devkit::kTestServerSubject) + "\n"));
     ASSERT_TRUE(WaitUntil([&] { return host.connects == 1; }, std::chrono::milliseconds(10000)));
     EXPECT_TRUE(scene.WaitForTrace("SSL Connect Success."));
 
     const std::string line = "hello tolvane\n";
     ASSERT_EQ(static_cast<int>(line.size()), host.SendData(line.data(), static_cast<int>(line.size()), 0, nullptr, 0));
-    static unsigned char buf[102400];
-    int len = 0;
-    ASSERT_EQ(0, host.RecvData(buf, &len, 5000)) << server.output();
-    EXPECT_EQ("enavlot olleh\n", std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(len)));
+    EXPECT_EQ("enavlot olleh\n", NextMessage(host)) << server.output();
     EXPECT_EQ(1u, host.Received().size());
 
     std::string trace = scene.Trace();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "common/ModuleDir.h"
 #include "common/XStringTools.h"
@@ -24,36 +25,27 @@ TEST(XStringToolsTest, FormattingNeverCutsAndAppendsOrReplacesByMode) {
     EXPECT_EQ("12", AppendFormatted("ab", 1, "%d", 12));
 }
 
-TEST(XStringToolsTest, TrimRemovesOnlyTheGivenSet) {
-    stringx s("  =x=  ");
+TEST(XStringToolsTest, TrimReplaceAndSplitEdgeCases) {
+    stringx s("  =x=  "), only("   ");
     StringTrim(s, " ");
     EXPECT_EQ("=x=", s);
     StringTrim(s, "=");
     EXPECT_EQ("x", s);
-    stringx only("   ");
     StringTrimLeft(only, " ");
     EXPECT_EQ("", only);
-}
 
-TEST(XStringToolsTest, ReplaceAllNeverSearchesInsertedText) {
-    stringx crlf("a\r\nb\r\n");
+    stringx crlf("a\r\nb\r\n"), aa("aa");
     EXPECT_TRUE(StringReplaceAll(crlf, "\r\n", "\n"));
     EXPECT_EQ("a\nb\n", crlf);
-    stringx aa("aa");
-    EXPECT_TRUE(StringReplaceAll(aa, "a", "aa"));
+    EXPECT_TRUE(StringReplaceAll(aa, "a", "aa"));  // inserted text is never searched again
     EXPECT_EQ("aaaa", aa);
     EXPECT_FALSE(StringReplaceAll(aa, "b", "c"));
-}
 
-TEST(XStringToolsTest, SplitKeepsEmptyElements) {
-    auto parts = StringSplit(stringx("a;b"), ";");
-    ASSERT_EQ(2u, parts.size());
-    EXPECT_EQ("b", parts[1]);
-    parts = StringSplit(stringx("a;"), ";");
-    ASSERT_EQ(2u, parts.size());
-    EXPECT_EQ("", parts[1]);
-    EXPECT_EQ(1u, StringSplit(stringx(""), ";").size());
-    EXPECT_EQ(1u, StringSplit(stringx("a;b"), "").size());
+    using Parts = std::vector<stringx>;
+    EXPECT_EQ((Parts{"a", "b"}), StringSplit("a;b", ";"));
+    EXPECT_EQ((Parts{"a", ""}), StringSplit("a;", ";"));  // empty elements are kept
+    EXPECT_EQ((Parts{""}), StringSplit("", ";"));
+    EXPECT_EQ((Parts{"a;b"}), StringSplit("a;b", ""));
 }
 
 TEST(ModuleDirTest, CutsBeforeTheLastSeparatorAndToTheBuffer) {

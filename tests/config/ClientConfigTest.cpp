@@ -1,11 +1,35 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "config/ClientConfig.h"
-#include "support/TestSupport.h"
+#include "support/ClientHarness.h"
 
 namespace {
+
+const auto Session = &testsupport::SessionSection;
+
+// ip, port, cport, netheader, HeaderIncluded, TraceConsole, MaskLog, MsgEndData, ConnectContinues,
+// SndRcvTimeout, EnableKeepAlive, KeepAliveInterval, KeepAliveTimes, ReconnInterval, RecvDataDelayTimeOut,
+// AutoConnectOtherServer
+auto Keys(const ClientSettings& s) {
+    return std::make_tuple(s.ip, s.port, s.cport, s.netheader, s.HeaderIncluded, s.TraceConsole, s.MaskLog, s.MsgEndData,
+                           s.ConnectContinues, s.SndRcvTimeout, s.EnableKeepAlive, s.KeepAliveInterval,
+                           s.KeepAliveTimes, s.ReconnInterval, s.RecvDataDelayTimeOut, s.AutoConnectOtherServer);
+}
+auto DefaultKeys(const std::string& ip, int port) {
+    return std::make_tuple(ip, port, 0, 0, 0, 0, 1, std::string(), 1000, 50000, 1, 2000, 20000, 5000, 600000, 0);
+}
+
+// ip, port, cport, netheader, HeaderIncluded, ConnectContinues, SndRcvTimeout, EnableKeepAlive,
+// KeepAliveInterval, KeepAliveTimes, ReconnInterval, RecvDataDelayTimeOut
+using Entry = std::tuple<std::string, int, int, int, int, int, int, int, int, int, int, int>;
+Entry EntryOf(const _HOST_INFO_& h) {
+    return Entry(h.ip, h.port, h.cport, h.netheader, h.HeaderIncluded, h.ConnectContinues, h.SndRcvTimeout,
+                 h.EnableKeepAlive, h.KeepAliveInterval, h.KeepAliveTimes, h.ReconnInterval, h.RecvDataDelayTimeOut);
+}
 
 class ClientConfigTest : public ::testing::Test {
 protected:
@@ -15,63 +39,33 @@ protected:
         ReadClientSettings(path.c_str(), n, &s);
         return s;
     }
-    static std::string Session(int n, const std::string& ip, int port) {
-        return "[TcpClientSession-" + std::to_string(n) + "]\nip=" + ip + "\nport=" + std::to_string(port) + "\n";
-    }
 
     testsupport::TempDir dir;
     std::string path = dir.file("NetWork.ini");
 };
 
-TEST_F(ClientConfigTest, OnlyAddressAndPortGiveTheDocumentedDefaults) {
+TEST_F(ClientConfigTest, OnlyAddressAndPortOrNoFileGiveTheDocumentedDefaults) {
     ClientSettings s = Read(Session(0, "10.0.0.1", 7001), 0);
-    EXPECT_EQ("10.0.0.1", s.ip);
-    EXPECT_EQ(7001, s.port);
-    EXPECT_EQ(0, s.cport);
-    EXPECT_EQ(0, s.netheader);
-    EXPECT_EQ(0, s.HeaderIncluded);
-    EXPECT_EQ(1, s.MaskLog);
-    EXPECT_EQ(0, s.TraceConsole);
-    EXPECT_EQ("", s.MsgEndData);
-    EXPECT_EQ(1000, s.ConnectContinues);
-    EXPECT_EQ(50000, s.SndRcvTimeout);
-    EXPECT_EQ(1, s.EnableKeepAlive);
-    EXPECT_EQ(20000, s.KeepAliveTimes);
-    EXPECT_EQ(2000, s.KeepAliveInterval);
-    EXPECT_EQ(5000, s.ReconnInterval);
-    EXPECT_EQ(600000, s.RecvDataDelayTimeOut);
-    EXPECT_EQ(0, s.AutoConnectOtherServer);
+    EXPECT_EQ(DefaultKeys("10.0.0.1", 7001), Keys(s));
     EXPECT_TRUE(s.hosts.empty());
-}
-
-TEST_F(ClientConfigTest, MissingFileGivesDefaultsEverywhere) {
-    ClientSettings s;
-    ReadClientSettings(dir.file("absent.ini").c_str(), 3, &s);
-    EXPECT_EQ("", s.ip);
-    EXPECT_EQ(0, s.port);
-    EXPECT_EQ(1000, s.ConnectContinues);
-    EXPECT_EQ(1, s.MaskLog);
+    ClientSettings none;
+    ReadClientSettings(dir.file("absent.ini").c_str(), 3, &none);
+    EXPECT_EQ(DefaultKeys("", 0), Keys(none));
 }
 
 TEST_F(ClientConfigTest, HostListHoldsOwnSessionFirstThenTheOthersAscending) {
     std::string ini = "[Client]\nAutoConnectOtherServer=1\n[SESSIONNUM]\nclientnum=3\n" + Session(0, "h0", 100) +
-                      "cport=7\nnetheader=5\n" + Session(1, "h1", 101) + Session(2, "h2", 102) +
-                      "[NetworkPara_client_2]\nReconnInterval=42\n";
-    ClientSettings s = Read(ini, 1);
-    ASSERT_EQ(3u, s.hosts.size());
-    EXPECT_STREQ("h1", s.hosts[0].ip);
-    EXPECT_STREQ("h0", s.hosts[1].ip);
-    EXPECT_STREQ("h2", s.hosts[2].ip);
-    EXPECT_EQ(7, s.hosts[1].cport);
-    EXPECT_EQ(5, s.hosts[1].netheader);
-    EXPECT_EQ(1000, s.hosts[1].RecvDataDelayTimeOut);  // not 600000 for the other entries
-    EXPECT_EQ(42, s.hosts[2].ReconnInterval);
-    EXPECT_EQ(0, s.hosts[0].ConnectContinues);  // the own entry holds only its address keys
-}
-
-TEST_F(ClientConfigTest, AtMostTheFirst120SessionsAreListed) {
-    ClientSettings s = Read("[Client]\nAutoConnectOtherServer=1\n[SESSIONNUM]\nclientnum=500\n", 0);
-    ASSERT_EQ(120u, s.hosts.size());  // own session 0, then 1 to 119
+                      "cport=7\nnetheader=5\n" + Session(1, "h1", 101) + "HeaderIncluded=1\n" + Session(2, "h2", 102) +
+                      "[NetworkPara_client_1]\nConnectContinues=3\n[NetworkPara_client_2]\nReconnInterval=42\n";
+    std::vector<Entry> hosts;
+    for (const _HOST_INFO_& h : Read(ini, 1).hosts) hosts.push_back(EntryOf(h));
+    // The own entry holds only its address keys; RecvDataDelayTimeOut defaults to 1000 for the others.
+    EXPECT_EQ((std::vector<Entry>{Entry("h1", 101, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0),
+                                  Entry("h0", 100, 7, 5, 0, 1000, 50000, 1, 2000, 20000, 5000, 1000),
+                                  Entry("h2", 102, 0, 0, 0, 1000, 50000, 1, 2000, 20000, 42, 1000)}),
+              hosts);
+    // At most the first 120 sessions are looked at: own session 0, then 1 to 119.
+    EXPECT_EQ(120u, Read("[Client]\nAutoConnectOtherServer=1\n[SESSIONNUM]\nclientnum=500\n", 0).hosts.size());
 }
 
 TEST_F(ClientConfigTest, NetworkModeDefaultsToClient) {

@@ -7,7 +7,6 @@
 #include "interface/Tolvane.h"
 #include "platform/Paths.h"
 #include "support/ClientHarness.h"
-#include "support/LoopbackPeer.h"
 
 using namespace testsupport;
 
@@ -17,64 +16,44 @@ namespace {
 std::mutex g_windowLock;
 std::vector<intptr_t> g_windowMessages;
 intptr_t RecordWindow(uintptr_t window, unsigned int message, uintptr_t wParam, intptr_t lParam) {
-    if (window == 1234 && message == 9913 && wParam == 0) {
-        std::lock_guard<std::mutex> lock(g_windowLock);
-        g_windowMessages.push_back(lParam);
-    }
+    std::lock_guard<std::mutex> lock(g_windowLock);
+    if (window == 1234 && message == 9913 && wParam == 0) g_windowMessages.push_back(lParam);
     return 0;
 }
+std::vector<intptr_t> WindowMessages() {
+    std::lock_guard<std::mutex> lock(g_windowLock);
+    return g_windowMessages;
+}
 
-TEST(FactoryInterfaceTest, HostWindowGetsConnectAndCloseMessages) {
+TEST(FactoryInterfaceTest, ControlReceiveAndHostWindowMessages) {
     ClientScene scene;
     LoopbackPeer peer;
     scene.Configure(peer.port(), "netheader=5");
     platform::SetModuleFileNameForTest(scene.dir.file("host"));
     SetHostWindowProc(&RecordWindow);
     ONetworkItf* net = CreateNetworkInstance();
-    net->Control(nullptr, scene.logDir.c_str(), nullptr, 0);
-    net->Control(nullptr, nullptr, "DEV=3;NDCWND = 1234;X=1", 0);
-    ASSERT_EQ(0, net->Start(0, 0));
-    ASSERT_TRUE(peer.Accept());
-    // Until the session has marked itself connected, a receive fails at once.
-    ASSERT_TRUE(WaitUntil([&] { return net->GetStatus(0, 0) == 0; }));
-    ASSERT_TRUE(peer.Send(std::string("\0\0\0\2ok", 6)));
-    static unsigned char buf[102400];
-    int len = 0;
-    EXPECT_EQ(0, net->Recv(0, 0, 0, buf, &len, 5000));
-    EXPECT_EQ(2, len);
-    peer.Close();
-    auto messages = [] {
-        std::lock_guard<std::mutex> lock(g_windowLock);
-        return g_windowMessages;
-    };
-    EXPECT_TRUE(WaitUntil([&] { return messages().size() == 2; }));
-    EXPECT_EQ((std::vector<intptr_t>{1, 2}), messages());
-    net->Release();  // stops the session first
-    EXPECT_TRUE(scene.WaitForTrace("Close connection.127.0.0.1:0\r\n"));
-    SetHostWindowProc(nullptr);
-    platform::SetModuleFileNameForTest("");
-}
-
-
-TEST(FactoryInterfaceTest, ReceiveSaysOneAndControlWritesOnlyTheText) {
-    ClientScene scene;
-    LoopbackPeer peer;
-    scene.Configure(peer.port());
-    platform::SetModuleFileNameForTest(scene.dir.file("host"));
-    ONetworkItf* net = CreateNetworkInstance();
     static unsigned char buf[102400];
     int len = 0;
     EXPECT_EQ(1, net->Recv(0, 0, 0, buf, &len, 10));  // idle client: nothing, at once
     EXPECT_EQ(1, net->GetStatus(0, 0));
     EXPECT_EQ(0, net->Control(nullptr, scene.logDir.c_str(), nullptr, 0));
-    EXPECT_EQ(0, net->Control("host text", scene.dir.file("elsewhere").c_str(), nullptr, 0));
+    EXPECT_EQ(0, net->Control("host text", scene.dir.file("elsewhere").c_str(), nullptr, 0));  // only the text
+    EXPECT_EQ(0, net->Control(nullptr, nullptr, "DEV=3;NDCWND = 1234;X=1", 0));
     EXPECT_TRUE(scene.WaitForTrace(":host text\r\n"));
+
     ASSERT_EQ(0, net->Start(0, 0));
     ASSERT_TRUE(peer.Accept());
     ASSERT_TRUE(WaitUntil([&] { return net->GetStatus(0, 0) == 0; }));
     EXPECT_EQ(1, net->Recv(0, 0, 0, buf, &len, 50));  // connected, nothing came: 1, not -1
-    EXPECT_EQ(0, net->Stop(0, 0));
-    net->Release();
+    ASSERT_TRUE(peer.Send(std::string("\0\0\0\2ok", 6)));
+    EXPECT_EQ(0, net->Recv(0, 0, 0, buf, &len, 5000));
+    EXPECT_EQ("ok", std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(len)));
+    peer.Close();
+    EXPECT_TRUE(WaitUntil([&] { return WindowMessages().size() == 2; }));
+    EXPECT_EQ((std::vector<intptr_t>{1, 2}), WindowMessages());
+    net->Release();  // stops the session first
+    EXPECT_TRUE(scene.WaitForTrace("Close connection.127.0.0.1:0\r\n"));
+    SetHostWindowProc(nullptr);
     platform::SetModuleFileNameForTest("");
 }
 

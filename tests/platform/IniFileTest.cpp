@@ -13,7 +13,7 @@ namespace {
 class IniFileTest : public ::testing::Test {
 protected:
     void Write(const std::string& content) { testsupport::WriteTextFile(path, content); }
-    std::string Text(const char* section, const char* key, const char* def = "") {
+    std::string Text(const char* section, const char* key, const char* def = "dflt") {
         char buf[256];
         GetPrivateProfileStringA(section, key, def, buf, sizeof buf, path.c_str());
         return buf;
@@ -37,47 +37,28 @@ TEST_F(IniFileTest, NamesIgnoreCaseAndBlanksFirstMatchWins) {
     EXPECT_EQ(-7, Int("TcpClientSession-0", "port"));
 }
 
-TEST_F(IniFileTest, QuotesAreStrippedOnceAndNothingElseIsInterpreted) {
-    Write("[s]\nq=\"10.0.0.1 \"\nsingle='x'\nmixed=\"x'\nsemi=a;b ; c\nempty=\nbare=\"\"\n");
-    EXPECT_EQ("10.0.0.1 ", Text("s", "q"));
-    EXPECT_EQ("x", Text("s", "single"));
-    EXPECT_EQ("\"x'", Text("s", "mixed"));
-    EXPECT_EQ("a;b ; c", Text("s", "semi"));
-    EXPECT_EQ("", Text("s", "empty", "default"));
-    EXPECT_EQ("", Text("s", "bare", "default"));
-}
+TEST_F(IniFileTest, ValuesReadLikeTheWindowsCalls) {
+    EXPECT_EQ("dflt", Text("s", "q"));  // no file yet
+    EXPECT_EQ(42, Int("s", "neg", 42));
+    Write("[s]\nq=\"10.0.0.1 \"\nsingle='x'\nmixed=\"x'\nsemi=a;b ; c\nempty=\nbare=\"\"\nlong=" + std::string(300, 'x') +
+          "\nneg=-15\nplus=+8\nlead= 12abc\nword=abc\nhex=0x10\n");
+    // Quotes are stripped once and nothing else is interpreted; texts are cut to 255 characters.
+    const std::pair<const char*, std::string> texts[] = {
+        {"q", "10.0.0.1 "}, {"single", "x"}, {"mixed", "\"x'"},  {"semi", "a;b ; c"},
+        {"empty", ""},      {"bare", ""},    {"missing", "dflt"}, {"long", std::string(255, 'x')},
+    };
+    for (const auto& t : texts) EXPECT_EQ(t.second, Text("s", t.first)) << t.first;
+    EXPECT_EQ("dflt", Text("other", "q"));
+    const std::pair<const char*, int> ints[] = {{"neg", -15}, {"plus", 8},  {"lead", 12},   {"word", 0},
+                                                {"empty", 0}, {"hex", 0},   {"missing", -7}};
+    for (const auto& i : ints) EXPECT_EQ(i.second, Int("s", i.first)) << i.first;
 
-TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefault) {
-    EXPECT_EQ("dflt", Text("s", "k", "dflt"));
-    EXPECT_EQ(42, Int("s", "k", 42));
-    Write("[s]\nk=1\n");
-    EXPECT_EQ("dflt", Text("other", "k", "dflt"));
-    EXPECT_EQ(42, Int("s", "missing", 42));
-}
-
-TEST_F(IniFileTest, IntegersReadLikeTheWindowsCall) {
-    Write("[n]\nneg=-15\nplus=+8\nlead= 12abc\nword=abc\nempty=\nhex=0x10\n");
-    EXPECT_EQ(-15, Int("n", "neg"));
-    EXPECT_EQ(8, Int("n", "plus"));
-    EXPECT_EQ(12, Int("n", "lead"));
-    EXPECT_EQ(0, Int("n", "word"));
-    EXPECT_EQ(0, Int("n", "empty"));
-    EXPECT_EQ(0, Int("n", "hex"));
-}
-
-TEST_F(IniFileTest, TextIsCutToTheBuffer) {
-    Write("[s]\nlong=" + std::string(300, 'x') + "\n");
-    EXPECT_EQ(std::string(255, 'x'), Text("s", "long"));
     char small[4];
     EXPECT_EQ(3u, GetPrivateProfileStringA("s", "long", "", small, sizeof small, path.c_str()));
     EXPECT_STREQ("xxx", small);
-}
-
-TEST_F(IniFileTest, FileIsReadAfreshAtEveryCall) {
-    Write("[s]\nk=1\n");
-    EXPECT_EQ(1, Int("s", "k"));
-    Write("[s]\nk=2\n");
-    EXPECT_EQ(2, Int("s", "k"));
+    // The file is read afresh at every call.
+    Write("[s]\nneg=2\n");
+    EXPECT_EQ(2, Int("s", "neg"));
 }
 
 }  // namespace

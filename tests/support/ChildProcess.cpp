@@ -1,4 +1,5 @@
 #include "support/ChildProcess.h"
+#include "support/TestSupport.h"
 
 #include <chrono>
 #include <csignal>
@@ -7,7 +8,6 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -15,8 +15,7 @@ extern char** environ;
 namespace testsupport {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args) {
-    int in[2];
-    int out[2];
+    int in[2], out[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) != 0) return;
     if (pipe2(out, O_CLOEXEC) != 0) {
         close(in[0]);
@@ -75,18 +74,13 @@ void ChildProcess::CloseInput() {
 }
 
 bool ChildProcess::WaitForExit(int ms) {
+    int status = 0;
     if (m_pid <= 0) return true;
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_pid = -1;
-            m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    if (!WaitUntil([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, std::chrono::milliseconds(ms)))
+        return false;
+    m_pid = -1;
+    m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return true;
 }
 
 }  // namespace testsupport

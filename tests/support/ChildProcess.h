@@ -17,7 +17,6 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool started() const { return m_pid > 0; }
     // Reads output until it holds `text` or `ms` passed; true when found.
     bool WaitForOutput(const std::string& text, int ms);
     const std::string& output() const { return m_output; }

@@ -1,31 +1,32 @@
 #include "support/ClientHarness.h"
 
-#include <dirent.h>
-
 #include <chrono>
+#include <filesystem>
 
 namespace testsupport {
 
 ClientScene::ClientScene() : ini(dir.file("NetWork.ini")), logDir(dir.path() + "/log/") {}
 
-void ClientScene::Configure(int port, const std::string& extra) {
-    WriteTextFile(ini, "[TcpClientSession-0]\nip=127.0.0.1\nport=" + std::to_string(port) + "\n" + extra + "\n");
+std::string SessionSection(int n, const std::string& ip, int port) {
+    return "[TcpClientSession-" + std::to_string(n) + "]\nip=" + ip + "\nport=" + std::to_string(port) + "\n";
 }
 
-void ClientScene::Attach(CITolvane& host) const {
+void ClientScene::Configure(int port, const std::string& extra) {
+    WriteTextFile(ini, SessionSection(0, "127.0.0.1", port) + extra + "\n");
+}
+
+int ClientScene::Start(CITolvane& host, int port, const std::string& extra) {
+    Configure(port, extra);
     host.SetConfigPathName(ini.c_str());
     host.SetLogPath(logDir.c_str());
+    return host.StartTolvane(0, 0);
 }
 
 std::string ClientScene::Trace() const {
     std::string all;
-    if (DIR* d = opendir(logDir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) all += ReadTextFile(logDir + name);
-        }
-        closedir(d);
-    }
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(logDir, ec))
+        if (entry.path().extension() == ".log") all += ReadTextFile(entry.path());
     return all;
 }
 
@@ -33,6 +34,17 @@ bool ClientScene::WaitForTrace(const std::string& text, int count, int timeoutMs
     return WaitUntil([&] { return CountOf(Trace(), text) >= static_cast<size_t>(count); },
                      std::chrono::milliseconds(timeoutMs));
 }
+
+std::string NextMessage(CITolvane& host, unsigned long timeoutMs) {
+    std::vector<unsigned char> buf(102400);
+    int len = 0;
+    if (host.RecvData(buf.data(), &len, timeoutMs) != 0) return "<none>";
+    return std::string(buf.begin(), buf.begin() + len);
+}
+
+ConnectedClient::ConnectedClient(const std::string& keys)
+    : ok(scene.Start(host, peer.port(), keys) == 0 && peer.Accept() &&
+         WaitUntil([&] { return host.connects == 1 && host.GetNetworkStatus() == 0; })) {}
 
 size_t CountOf(const std::string& haystack, const std::string& needle) {
     size_t n = 0;

@@ -1,44 +1,53 @@
 #pragma once
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "interface/Tolvane.h"
+#include "support/LoopbackPeer.h"
 #include "support/TestSupport.h"
 
 namespace testsupport {
 
-// A host that records every notification it gets.
+// A host that records every notification it gets. It stops the service
+// before its records go away.
 class RecordingHost : public CITolvane {
 public:
-    void OnConnect(int) override { ++connects; }
+    ~RecordingHost() override { StopTolvane(); }
+    void OnConnect(int) override {
+        ++connects;
+        if (onConnect) onConnect();
+    }
     void OnClose(int error) override {
         std::lock_guard<std::mutex> lock(m_lock);
-        closeErrors.push_back(error);
-        ++closes;
+        m_closeErrors.push_back(error);
     }
     void OnReceive(const unsigned char* data, unsigned long len, int) override {
         std::lock_guard<std::mutex> lock(m_lock);
-        received.emplace_back(reinterpret_cast<const char*>(data), len);
+        m_received.emplace_back(reinterpret_cast<const char*>(data), len);
     }
-    std::vector<std::string> Received() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return received;
-    }
-    std::vector<int> CloseErrors() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return closeErrors;
-    }
+    std::vector<std::string> Received() { return Copy(m_received); }
+    std::vector<int> CloseErrors() { return Copy(m_closeErrors); }
 
     std::atomic<int> connects{0};
-    std::atomic<int> closes{0};
+    std::function<void()> onConnect;  // set before the start; runs in OnConnect
 
 private:
+    template <class T>
+    T Copy(const T& records) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return records;
+    }
+
     std::mutex m_lock;
-    std::vector<int> closeErrors;
-    std::vector<std::string> received;
+    std::vector<int> m_closeErrors;
+    std::vector<std::string> m_received;
 };
+
+// The NetWork.ini section of client session `n`.
+std::string SessionSection(int n, const std::string& ip, int port);
 
 // A scratch folder with a NetWork.ini and a trace folder for one client.
 class ClientScene {
@@ -47,8 +56,9 @@ public:
     // Writes NetWork.ini: session 0 pointed at 127.0.0.1:port plus `extra`
     // lines (whole sections may follow).
     void Configure(int port, const std::string& extra = std::string());
-    // Points a host at this scene's configuration and trace folder.
-    void Attach(CITolvane& host) const;
+    // Configure, point the host at this scene's configuration and trace
+    // folder and StartTolvane(0, 0); the start's result.
+    int Start(CITolvane& host, int port, const std::string& extra = std::string());
     // Everything traced so far (all day files of the trace folder).
     std::string Trace() const;
     bool WaitForTrace(const std::string& text, int count = 1, int timeoutMs = 5000) const;
@@ -56,6 +66,24 @@ public:
     TempDir dir;
     std::string ini;
     std::string logDir;
+};
+
+// The next message RecvData gives within `timeoutMs`, or "<none>".
+std::string NextMessage(CITolvane& host, unsigned long timeoutMs = 5000);
+
+// A client started with the given client-section keys; `ok` when its own
+// peer has accepted it and it reports itself connected.
+struct ConnectedClient {
+    explicit ConnectedClient(const std::string& keys = std::string());
+    std::string Next(unsigned long timeoutMs = 5000) { return NextMessage(host, timeoutMs); }
+    int Send(const std::string& body, const char* logText = nullptr, int logLen = 0) {
+        return host.SendData(body.data(), static_cast<int>(body.size()), 0, logText, logLen);
+    }
+
+    LoopbackPeer peer;
+    ClientScene scene;
+    RecordingHost host;
+    bool ok;
 };
 
 size_t CountOf(const std::string& haystack, const std::string& needle);

@@ -1,7 +1,6 @@
 #include "support/LoopbackPeer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,11 +11,17 @@
 namespace testsupport {
 namespace {
 
-int Listen(int backlog, int* port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+sockaddr_in Loopback(int port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    return addr;
+}
+
+int Listen(int backlog, int* port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr = Loopback(0);
     socklen_t len = sizeof addr;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, backlog) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
@@ -38,7 +43,7 @@ LoopbackPeer::LoopbackPeer(int backlog) { m_listenFd = Listen(backlog, &m_port);
 
 LoopbackPeer::~LoopbackPeer() {
     Close();
-    CloseListener();
+    if (m_listenFd >= 0) close(m_listenFd);
 }
 
 bool LoopbackPeer::Accept(int timeoutMs) {
@@ -49,9 +54,8 @@ bool LoopbackPeer::Accept(int timeoutMs) {
 }
 
 bool LoopbackPeer::Send(const std::string& bytes) {
-    size_t off = 0;
-    while (m_connFd >= 0 && off < bytes.size()) {
-        ssize_t n = send(m_connFd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+    for (size_t off = 0; off < bytes.size();) {
+        ssize_t n = m_connFd < 0 ? -1 : send(m_connFd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
         if (n <= 0) return false;
         off += static_cast<size_t>(n);
     }
@@ -84,11 +88,6 @@ void LoopbackPeer::Reset() {
     Close();
 }
 
-void LoopbackPeer::CloseListener() {
-    if (m_listenFd >= 0) close(m_listenFd);
-    m_listenFd = -1;
-}
-
 int RefusingPort() {
     int port = 0;
     int fd = Listen(1, &port);
@@ -98,15 +97,11 @@ int RefusingPort() {
 
 FullBacklogListener::FullBacklogListener() {
     m_listenFd = Listen(0, &m_port);
-    if (m_listenFd < 0) return;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(m_port));
+    const sockaddr_in addr = Loopback(m_port);
     // Fill the accept queue; further handshakes are then not completed.
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; m_listenFd >= 0 && i < 4; ++i) {
         int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
         m_fillers.push_back(fd);
     }
 }

@@ -22,8 +22,6 @@ public:
     // Closes the current connection with FIN, or with RST.
     void Close();
     void Reset();
-    // Stops listening (the port then refuses connections).
-    void CloseListener();
 
 private:
     int m_listenFd = -1;

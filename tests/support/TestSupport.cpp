@@ -1,47 +1,36 @@
 #include "support/TestSupport.h"
 
-#include <atomic>
 #include <cstdlib>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
-#include <unistd.h>
+
+namespace fs = std::filesystem;
 
 namespace testsupport {
 namespace {
-std::string TestRoot() {
-    const char* env = std::getenv("TOLVANE_TEST_TMP");
-    std::string root = env && *env ? env : "/tmp/tolvane-tests";
-    std::string cmd = "mkdir -p '" + root + "'";
-    if (std::system(cmd.c_str()) != 0) return "/tmp";
-    return root;
-}
-
+// Entries of a folder, or -1 when it cannot be read.
 int CountEntries(const char* folder) {
-    DIR* d = opendir(folder);
-    if (!d) return -1;
-    int n = 0;
-    while (dirent* e = readdir(d)) {
-        if (e->d_name[0] != '.') ++n;
-    }
-    closedir(d);
-    return n;
+    std::error_code ec;
+    fs::directory_iterator entries(folder, ec);
+    return ec ? -1 : static_cast<int>(std::distance(entries, fs::directory_iterator()));
 }
 }  // namespace
 
 TempDir::TempDir() {
-    std::string pattern = TestRoot() + "/t.XXXXXX";
+    const char* root = std::getenv("TOLVANE_TEST_TMP");
+    std::string pattern = std::string(root && *root ? root : "/tmp/tolvane-tests") + "/t.XXXXXX";
+    std::error_code ec;
+    fs::create_directories(fs::path(pattern).parent_path(), ec);
     char* made = mkdtemp(&pattern[0]);
     m_path = made ? made : "/tmp";
 }
 
 TempDir::~TempDir() {
-    if (m_path.size() > 5) {
-        std::string cmd = "rm -rf '" + m_path + "'";
-        int ignored = std::system(cmd.c_str());
-        (void)ignored;
-    }
+    std::error_code ec;
+    if (m_path != "/tmp") fs::remove_all(m_path, ec);
 }
 
 void WriteTextFile(const std::string& path, const std::string& content) {
@@ -65,7 +54,7 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
-int CountOpenDescriptors() { return CountEntries("/proc/self/fd") - 1; }  // minus the one opendir holds
+int CountOpenDescriptors() { return CountEntries("/proc/self/fd") - 1; }  // minus the one the listing holds
 int CountThreads() { return CountEntries("/proc/self/task"); }
 
 }  // namespace testsupport
