@@ -1,10 +1,17 @@
 #include "client/ConnectClient.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "common/XStringTools.h"
+#include "platform/SocketWait.h"
 #include "platform/Sockets.h"
 #include "platform/Time.h"
+
+namespace {
+constexpr uint32_t kDefaultSendStallMs = 50000;
+constexpr int kSendWaitSliceMs = 50;
+}  // namespace
 
 CConnectClient::CConnectClient() = default;
 
@@ -206,6 +213,7 @@ int CConnectClient::ReadConfig(int n) {
         m_framing.endMarker = marker;
     }
     m_Tls.SetClientOwner(this);
+    m_Tls.SetSendStallLimit(SendStallLimit());
     return m_Tls.iLoadParameters(m_szConfigPath, 1);
 }
 
@@ -213,8 +221,33 @@ int CConnectClient::SendFramed(const void* data, int len, const void* logText, i
     std::lock_guard<std::mutex> lock(m_sendLock);
     return m_sender.SendFramed(
         GetFramingSettings(), m_nMaskLog, data, len, logText, logLen,
-        [this](const unsigned char* framed, int framedLen) {
-            return UsesTls() ? m_Tls.iSSLSend(framed, framedLen) : Send(framed, framedLen, 0);
-        },
+        [this](const unsigned char* framed, int framedLen) { return WriteWhole(framed, framedLen); },
         [] { return GetSocketError(); });
+}
+
+uint32_t CConnectClient::SendStallLimit() const {
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    return m_settings.SndRcvTimeout > 0 ? static_cast<uint32_t>(m_settings.SndRcvTimeout) : kDefaultSendStallMs;
+}
+
+int CConnectClient::WriteWhole(const unsigned char* data, int len) {
+    if (UsesTls()) return m_Tls.iSSLSend(data, len);  // waits for room itself
+    // A non-blocking socket may take only part of a large message; the rest
+    // follows as room appears, so that the peer never sees half a frame.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(SendStallLimit());
+    int done = 0;
+    while (done < len) {
+        int sent = Send(data + done, len - done, 0);
+        if (sent > 0) {
+            done += sent;
+            continue;
+        }
+        if (sent < 0 && GetSocketError() == WSAEWOULDBLOCK && !IsExit() &&
+            std::chrono::steady_clock::now() < deadline) {
+            platform::WaitForWritable(GetSocketHandle(), kSendWaitSliceMs);
+            continue;
+        }
+        return done > 0 ? done : sent;
+    }
+    return done;
 }

@@ -70,6 +70,10 @@ protected:
 
 private:
     int TryCreate(unsigned port);
+    // Writes all `len` bytes, waiting for room while the socket is full (at
+    // most the send time-out); the bytes written, or -1.
+    int WriteWhole(const unsigned char* data, int len);
+    uint32_t SendStallLimit() const;
 
     mutable std::mutex m_settingsLock;
     ClientSettings m_settings;

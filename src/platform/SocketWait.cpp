@@ -119,3 +119,12 @@ int ConnectInterruptible(SOCKET s, const SOCKADDR_IN4* address, int length, Wake
 }
 
 }  // namespace platform
+
+namespace platform {
+
+bool WaitForWritable(SOCKET s, int timeoutMs) {
+    pollfd p{static_cast<int>(s), POLLOUT, 0};
+    return poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLOUT) != 0;
+}
+
+}  // namespace platform

@@ -51,6 +51,9 @@ int TakePendingError(SOCKET s);
 // Bytes waiting to be read, or -1 with the last error set.
 int ReadableBytes(SOCKET s);
 
+// Waits at most `timeoutMs` until `s` can take more data; false otherwise.
+bool WaitForWritable(SOCKET s, int timeoutMs);
+
 // Connects a blocking socket without blocking the thread beyond the
 // platform's own connect time-out, giving up with 10004 as soon as `abort`
 // is raised (at once when it already is). The socket stays blocking.

@@ -7,6 +7,12 @@
 
 #include "common/XStringTools.h"
 #include "log/TraceLog.h"
+#include "platform/SocketWait.h"
+#include "tls/SocketBio.h"
+
+namespace {
+constexpr uint32_t kSendWaitSliceMs = 50;
+}  // namespace
 
 OSSL::OSSL() = default;
 
@@ -85,12 +91,25 @@ int OSSL::iSSLReceive(void* buf, int len) {
 
 int OSSL::SSLSend(const void* buf, int len) {
     int result = -2;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
-        if (m_pSSL) {
+    // A full socket buffer makes the write wait for room (the lock is let go
+    // meanwhile, so reads go on); giving up half way would garble the stream.
+    for (uint32_t waited = 0;; waited += kSendWaitSliceMs) {
+        SOCKET s = INVALID_SOCKET;
+        int reason = SSL_ERROR_NONE;
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_lock);
+            if (!m_pSSL) {
+                result = -2;
+                break;
+            }
             ERR_clear_error();
             result = SSL_write(m_pSSL, buf, len);
+            if (result <= 0) reason = SSL_get_error(m_pSSL, result);
+            s = SocketOfBio(SSL_get_wbio(m_pSSL));
         }
+        const bool mustWait = reason == SSL_ERROR_WANT_WRITE || reason == SSL_ERROR_WANT_READ;
+        if (!mustWait || waited >= m_nSendStallLimitMs) break;
+        platform::WaitForWritable(s, static_cast<int>(kSendWaitSliceMs));
     }
     if (result < 0) LogFormat("ssl write err=%d", result);
     return result;

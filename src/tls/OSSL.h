@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -44,6 +45,8 @@ public:
     // Sends the close notification and releases connection and context.
     int CloseSSL();
     int IsUseSSL() const { return m_nUseSSL.load(); }
+    // How long a write may wait for room in a full socket buffer.
+    void SetSendStallLimit(uint32_t ms) { m_nSendStallLimitMs = ms; }
 
     // Owners receive the log lines; they are not owned. The client owner
     // wins when both are set.
@@ -105,6 +108,7 @@ private:
     char m_szEncryptionAlgorithm[256] = {0};
     char m_szSSLMethod[256] = {0};
     std::atomic<int> m_nUseSSL{0};
+    std::atomic<uint32_t> m_nSendStallLimitMs{50000};
     int m_nPeerCerMustBeValid = 0;
     int m_nUseCRLFile = 0;
     std::string m_strExeDir;

@@ -84,3 +84,5 @@ BIO* NewSocketBio(SOCKET s) {
     BIO_set_init(bio, 1);
     return bio;
 }
+
+SOCKET SocketOfBio(BIO* b) { return b ? SocketOf(b) : INVALID_SOCKET; }

@@ -7,3 +7,6 @@
 // without raising SIGPIPE when the peer has gone (OpenSSL's own socket BIO
 // writes with write(), which does). Returns null when no BIO can be made.
 BIO* NewSocketBio(SOCKET s);
+
+// The socket of a BIO made by NewSocketBio; INVALID_SOCKET for a null BIO.
+SOCKET SocketOfBio(BIO* b);

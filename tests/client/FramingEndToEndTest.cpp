@@ -3,6 +3,7 @@
 #include <atomic>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ClientTestHelpers.h"
@@ -146,6 +147,33 @@ TEST(FramingEndToEndTest, TransmitRecordsMaskAndRefuseOversize) {
     EXPECT_EQ(24, plain.Send("0123456789ABCDEFGHIJ", "secret", 6));
     EXPECT_TRUE(plain.scene.WaitForTrace("[SLen:6|RLen:24,"));
     EXPECT_TRUE(plain.scene.WaitForTrace("][0000]secret\r\n"));
+}
+
+// Large messages sent faster than the peer reads: each send waits for room
+// instead of leaving half a frame on the wire.
+TEST(FramingEndToEndTest, FullSocketBufferDelaysButNeverCutsAFrame) {
+    ConnectedClient client("netheader=5\nMaskLog=0");
+    ASSERT_TRUE(client.ok);
+    const int kCount = 120;
+    std::atomic<int> sent{0};
+    std::thread sender([&] {
+        for (int i = 0; i < kCount; ++i) {
+            std::string body(100000, static_cast<char>('a' + i % 26));
+            if (client.Send(body) != 100004) break;
+            ++sent;
+        }
+    });
+    // 12 MB do not fit into the socket buffers: the sender stalls until we read.
+    WaitUntil([&] { return sent == kCount; }, std::chrono::milliseconds(1000));
+    int intact = 0;
+    for (int i = 0; i < kCount; ++i) {
+        std::string frame = client.peer.Receive(100004, 10000);
+        if (frame != std::string("\0\x01\x86\xA0", 4) + std::string(100000, static_cast<char>('a' + i % 26))) break;
+        ++intact;
+    }
+    sender.join();
+    EXPECT_EQ(kCount, sent.load());
+    EXPECT_EQ(kCount, intact);
 }
 
 }  // namespace
