@@ -156,3 +156,43 @@ TEST_F(OsslConcurrencyTest, SessionThreadReadsWhileHostThreadsWriteAndAnotherClo
 
 }  // namespace
 }  // namespace tlstest
+
+namespace tlstest {
+namespace {
+
+// A write into a full socket buffer waits for room instead of failing half
+// way (which would break the TLS stream for every later write).
+TEST_F(OsslHandshakeTest, WritesIntoAFullBufferWaitForRoom) {
+    ASSERT_EQ(1, Connect(ClientConfig(), ServerConfig()));
+    SetNonBlocking(m_clientFd);
+    int small = 16384;  // a small send buffer fills at once
+    setsockopt(m_clientFd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    const int kCount = 20, kSize = 65536;
+    std::atomic<int> written{0};
+    std::atomic<bool> gaveUp{false};
+    std::thread writer([&] {
+        for (int i = 0; i < kCount; ++i) {
+            std::string chunk(kSize, static_cast<char>('a' + i % 26));
+            if (m_client.iSSLSend(chunk.data(), kSize) != kSize) {
+                gaveUp = true;
+                break;
+            }
+            ++written;
+        }
+    });
+    std::string echoed;
+    char buf[65536];
+    testsupport::WaitUntil([&] {
+        int n = m_client.iSSLReceive(buf, sizeof buf);
+        if (n > 0) echoed.append(buf, static_cast<size_t>(n));
+        return echoed.size() >= static_cast<size_t>(kCount) * kSize || gaveUp;
+    }, std::chrono::milliseconds(30000));
+    writer.join();
+    EXPECT_EQ(kCount, written.load());
+    ASSERT_EQ(static_cast<size_t>(kCount) * kSize, echoed.size());
+    for (int i = 0; i < kCount; ++i)
+        ASSERT_EQ(std::string(kSize, static_cast<char>('a' + i % 26)), echoed.substr(static_cast<size_t>(i) * kSize, kSize));
+}
+
+}  // namespace
+}  // namespace tlstest
