@@ -1,8 +1,8 @@
 #include "client/ConnectClient.h"
 
 #include <chrono>
-#include <cstring>
 
+#include "common/PathText.h"
 #include "common/XStringTools.h"
 #include "platform/SocketWait.h"
 #include "platform/Sockets.h"
@@ -22,9 +22,7 @@ CConnectClient::~CConnectClient() {
 }
 
 void CConnectClient::SetConfigPath(const char* path) {
-    if (!path) return;
-    std::memset(m_szConfigPath, 0, sizeof m_szConfigPath);
-    std::strncat(m_szConfigPath, path, sizeof m_szConfigPath - 1);
+    if (path) CopyPath(m_szConfigPath, sizeof m_szConfigPath, path);
 }
 
 ClientSettings CConnectClient::GetSettings() const {
@@ -189,10 +187,6 @@ void CConnectClient::Close() {
     ShutDown(1);
     CAsyncSocketEx::Close();
     WriteLog("CloseSocket Socket ClientPort=%d, LastError=%d", GetSettings().cport, GetSocketError());
-}
-
-int CConnectClient::WaitDataBlock(_DATA_BLOCK* out, unsigned long timeoutMs) {
-    return m_queue.WaitDataBlock(out, timeoutMs, m_nStatus == 1);
 }
 
 int CConnectClient::ReadConfig(int n) {

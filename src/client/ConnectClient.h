@@ -45,9 +45,7 @@ public:
     int SendFramed(const void* data, int len, const void* logText, int logLen);
 
     int SetRecvDataType(int type) { return m_queue.SetRecvDataType(type); }
-    int WaitDataBlock(_DATA_BLOCK* out, unsigned long timeoutMs);
     void PushDataBlock(const _DATA_BLOCK& block) { m_queue.PushDataBlock(block); }
-    int PopDataBlock(_DATA_BLOCK* out) { return m_queue.PopDataBlock(out); }
 
     // Copy of the settings read last (the current host included).
     ClientSettings GetSettings() const;

@@ -133,7 +133,6 @@ void CConnector::OnReceive(int error) {
     ClearDataBlock(&m_ReadBlock);
     const bool tls = UsesTls();
     int n = tls ? m_Tls.iSSLReceive(m_ReadBlock.data, kMaxReadBytes) : Receive(m_ReadBlock.data, kMaxReadBytes, 0);
-    m_nReadLength = n;
     if (n <= 0) {
         if (!tls) WriteReadFailedTrace(*this, error, n, GetSocketError());
         return;

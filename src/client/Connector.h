@@ -49,7 +49,6 @@ private:
     std::atomic<bool> m_bSessionStarted{false};
     std::mutex m_startLock;
     std::mutex m_receiveLock;  // one reader at a time: notification thread or TLS polling
-    int m_nReadLength = 0;
     _DATA_BLOCK m_ReadBlock;
     CMessageAssembler m_assembler;
 };

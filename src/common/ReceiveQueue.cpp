@@ -59,8 +59,3 @@ int CReceiveQueue::TakeMessage(_DATA_BLOCK* block, unsigned char* buf, int* len,
     *len = static_cast<int>(block->length);
     return 0;
 }
-
-size_t CReceiveQueue::Size() {
-    std::lock_guard<std::mutex> lock(m_queueLock);
-    return m_queue.size();
-}

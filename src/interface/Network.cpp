@@ -5,7 +5,7 @@
 
 #include "common/ModuleDir.h"
 #include "common/XStringTools.h"
-#include "interface/PathText.h"
+#include "common/PathText.h"
 
 ONetwork::ONetwork() {
     std::memset(m_szConfigPath, 0, sizeof m_szConfigPath);

@@ -21,8 +21,6 @@ public:
     void ReservedWithArg(int) override {}
     void Release() override { delete this; }
 
-    int GetMode() const { return m_nMode; }
-
 private:
     void StopActiveSide();
 

@@ -4,7 +4,7 @@
 
 #include "client/Connector.h"
 #include "common/ModuleDir.h"
-#include "interface/PathText.h"
+#include "common/PathText.h"
 #include "platform/HostWindow.h"
 #include "server/Server.h"
 

@@ -62,16 +62,6 @@ void CTraceLog::SetLogPath(const char* path) {
     m_strLogPath = path;
 }
 
-std::string CTraceLog::GetLogName() const {
-    std::lock_guard<std::mutex> lock(m_logLock);
-    return m_strLogName;
-}
-
-std::string CTraceLog::GetLogPath() const {
-    std::lock_guard<std::mutex> lock(m_logLock);
-    return m_strLogPath;
-}
-
 std::string CTraceLog::CurrentLogFile() const {
     platform::LocalTime t = platform::GetLocalTime();
     std::lock_guard<std::mutex> lock(m_logLock);

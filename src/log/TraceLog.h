@@ -29,8 +29,6 @@ public:
     void SetLogName(const char* name);
     void SetLogPath(const char* path);
     void SetLogScramble(int value) { m_nLogScramble = value; }
-    std::string GetLogName() const;
-    std::string GetLogPath() const;
     // Full name of today's file (for hosts and tests that want to read it).
     std::string CurrentLogFile() const;
 

@@ -1,14 +1,12 @@
 #include "server/Server.h"
 
-#include <cstring>
 
+#include "common/PathText.h"
 #include "common/XStringTools.h"
 #include "platform/IniFile.h"
 
 void CServer::SetConfigPath(const char* path) {
-    if (!path) return;
-    std::memset(m_szConfigPath, 0, sizeof m_szConfigPath);
-    std::strncat(m_szConfigPath, path, sizeof m_szConfigPath - 1);
+    if (path) CopyPath(m_szConfigPath, sizeof m_szConfigPath, path);
 }
 
 void CServer::ReadConfig(int index) {
@@ -28,10 +26,6 @@ int CServer::StartServer() { return 0; }
 void CServer::StopServer() {
     WriteLog("Close DisConnect.%d\r\n", m_nPort.load());
     m_nStatus = 1;
-}
-
-int CServer::WaitDataBlock(_DATA_BLOCK* out, unsigned long timeoutMs) {
-    return m_queue.WaitDataBlock(out, timeoutMs, m_nStatus == 1);
 }
 
 int CServer::SendData(const void* /*data*/, int /*len*/, const void* /*logText*/, int /*logLen*/) {

@@ -24,7 +24,6 @@ public:
     int StartServer();
     void StopServer();
     int GetNetworkStatus() const { return m_nStatus; }
-    int WaitDataBlock(_DATA_BLOCK* out, unsigned long timeoutMs);
     int SendData(const void* data, int len, const void* logText, int logLen);
     int SetRecvDataType(int type) { return m_queue.SetRecvDataType(type); }
     int RecvData(unsigned char* buf, int* len, unsigned long timeoutMs) {

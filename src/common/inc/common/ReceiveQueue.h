@@ -30,8 +30,6 @@ public:
         m_nRecvDataType = type;
         return 0;
     }
-    int GetRecvDataType() const { return m_nRecvDataType; }
-    size_t Size();
 
 private:
     std::mutex m_takeLock;

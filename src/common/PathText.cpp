@@ -1,4 +1,4 @@
-#include "interface/PathText.h"
+#include "common/PathText.h"
 
 #include <cstring>
 
