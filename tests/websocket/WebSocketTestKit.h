@@ -38,6 +38,11 @@ public:
         Note(direction, format, args);
         va_end(args);
     }
+    // Reads arrive here only when read events were selected.
+    void OnReceive(int /*error*/) override {
+        const int n = Receive(m_read.data(), static_cast<int>(m_read.size()), 0);
+        if (n > 0) ProcessWSData(m_read.data(), n);
+    }
     void OnWSMessage(const unsigned char* data, int length, _DATA_BLOCK* block) override {
         std::lock_guard<std::mutex> lock(m_lock);
         m_messages.emplace_back(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
@@ -83,6 +88,7 @@ private:
         m_lines.push_back({direction, text});
     }
 
+    std::vector<unsigned char> m_read = std::vector<unsigned char>(kDataBlockBytes);
     std::mutex m_lock;
     std::vector<TraceLine> m_lines;
     std::vector<std::string> m_messages;
