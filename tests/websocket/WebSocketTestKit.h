@@ -1,6 +1,7 @@
 #pragma once
-// A WebSocket layer over a loopback connection: the layer's trace lines and
-// messages are recorded, and the peer end checks what the layer sent.
+// The WebSocket layer over a loopback connection: trace lines (as
+// "<direction>|<text>") and messages are recorded, the peer end checks what
+// the layer sent.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,10 +16,7 @@
 
 namespace wstest {
 
-struct TraceLine {
-    int direction;
-    std::string text;
-};
+using Strings = std::vector<std::string>;
 
 class RecordingWebSocket : public CWebSocket {
 public:
@@ -38,44 +36,31 @@ public:
         Note(direction, format, args);
         va_end(args);
     }
-    // Reads arrive here only when read events were selected.
-    void OnReceive(int /*error*/) override {
+    void OnReceive(int) override {  // only when read events are selected
         const int n = Receive(m_read.data(), static_cast<int>(m_read.size()), 0);
         if (n > 0) ProcessWSData(m_read.data(), n);
     }
     void OnWSMessage(const unsigned char* data, int length, _DATA_BLOCK* block) override {
         std::lock_guard<std::mutex> lock(m_lock);
         m_messages.emplace_back(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
-        m_messageIsBlock = m_messageIsBlock && block->data == data && block->length == static_cast<uint32_t>(length);
+        if (block->data != data || block->length != static_cast<uint32_t>(length)) m_messages.back() += "<not its block>";
     }
-
-    std::vector<TraceLine> Lines() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_lines;
-    }
-    std::vector<std::string> Messages() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_messages;
-    }
-    bool MessagesCameInTheirBlock() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_messageIsBlock;
-    }
+    Strings Lines() { return Locked(m_lines); }
+    Strings Messages() { return Locked(m_messages); }
     size_t Count(const std::string& needle) {
-        auto lines = Lines();
-        return std::count_if(lines.begin(), lines.end(),
-                             [&](const TraceLine& l) { return l.text.find(needle) != std::string::npos; });
+        Strings lines = Lines();
+        return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(needle) != l.npos; });
     }
     void Forget() {
         std::lock_guard<std::mutex> lock(m_lock);
         m_lines.clear();
         m_messages.clear();
     }
-    // Every block keeps its length within the block and zeros behind it.
+    // Lengths within the block and zeros behind them, in every block.
     bool BlocksAreSound() const {
         for (const _DATA_BLOCK* b : {&m_CombineBlock, &m_ControlBlock, &m_DecodeBlock, &m_FrameBlock, &m_PayloadBlock})
-            if (b->length > kDataBlockBytes ||
-                std::any_of(b->data + b->length, b->data + kDataBlockBytes, [](unsigned char c) { return c != 0; }))
+            if (b->length > kDataBlockBytes || std::any_of(b->data + b->length, b->data + kDataBlockBytes,
+                                                           [](unsigned char c) { return c != 0; }))
                 return false;
         return true;
     }
@@ -85,60 +70,42 @@ private:
         stringx text;
         StringFormatV(text, format, args, 1);
         std::lock_guard<std::mutex> lock(m_lock);
-        m_lines.push_back({direction, text});
+        m_lines.push_back(std::to_string(direction) + "|" + text);
+    }
+    Strings Locked(const Strings& strings) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return strings;
     }
 
     std::vector<unsigned char> m_read = std::vector<unsigned char>(kDataBlockBytes);
     std::mutex m_lock;
-    std::vector<TraceLine> m_lines;
-    std::vector<std::string> m_messages;
-    bool m_messageIsBlock = true;
+    Strings m_lines, m_messages;
 };
 
 inline std::string Bytes(std::initializer_list<int> values) { return std::string(values.begin(), values.end()); }
 
-// One frame as a peer would send it. `lengthForm` 0 picks the shortest form;
-// 126 and 127 force the 2- and 8-byte forms.
-inline std::string Frame(int byte0, const std::string& payload, const std::string& maskKey = "",
-                         int lengthForm = 0) {
-    std::string frame(1, static_cast<char>(byte0));
+// A frame as a peer sends it; `form` 126 or 127 forces the 2- or 8-byte length.
+inline std::string Frame(int byte0, const std::string& payload, const std::string& mask = "", int form = 0) {
     const uint64_t n = payload.size();
-    const int maskBit = maskKey.empty() ? 0 : 0x80;
-    if (lengthForm == 0) lengthForm = n < 126 ? 0 : n < 65536 ? 126 : 127;
-    if (lengthForm == 0) {
-        frame += static_cast<char>(maskBit | static_cast<int>(n));
-    } else {
-        frame += static_cast<char>(maskBit | lengthForm);
-        for (int i = lengthForm == 126 ? 1 : 7; i >= 0; --i) frame += static_cast<char>(n >> (8 * i));
-    }
-    frame += maskKey;
-    for (size_t i = 0; i < n; ++i) frame += maskKey.empty() ? payload[i] : static_cast<char>(payload[i] ^ maskKey[i % 4]);
+    if (form == 0) form = n < 126 ? 0 : n < 65536 ? 126 : 127;
+    std::string frame = Bytes({byte0, (mask.empty() ? 0 : 0x80) | (form ? form : static_cast<int>(n))});
+    for (int i = form == 126 ? 1 : form ? 7 : -1; i >= 0; --i) frame += static_cast<char>(n >> (8 * i));
+    frame += mask;
+    for (size_t i = 0; i < n; ++i) frame += static_cast<char>(payload[i] ^ (mask.empty() ? 0 : mask[i % 4]));
     return frame;
 }
 
-inline const char kSampleKey[] = "dGhlIHNhbXBsZSBub25jZQ==";
-inline const char kSampleRequest[] =
-    "GET /chat HTTP/1.1\r\n"
-    "Host: server.example.com\r\n"
-    "Upgrade: websocket\r\n"
-    "Connection: Upgrade\r\n"
-    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-    "Origin: http://example.com\r\n"
-    "Sec-WebSocket-Protocol: chat, superchat\r\n"
-    "Sec-WebSocket-Version: 13\r\n"
-    "\r\n";
-inline const char kSampleReply[] =
-    "HTTP/1.1 101 Web Socket Protocol Handshake\r\n"
-    "Upgrade: websocket\r\n"
-    "Connection: Upgrade\r\n"
-    "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"
-    "\r\n";
+inline const std::string kSampleRequest =
+    "GET /chat HTTP/1.1\r\nHost: server.example.com\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nOrigin: http://example.com\r\n"
+    "Sec-WebSocket-Protocol: chat, superchat\r\nSec-WebSocket-Version: 13\r\n\r\n";
+inline const std::string kSampleReply =
+    "HTTP/1.1 101 Web Socket Protocol Handshake\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
 
-// A WebSocket layer connected to a loopback peer, read by the test thread.
+// A WebSocket socket (no conversion) connected to a peer; the test thread feeds it.
 class WebSocketTest : public ::testing::Test {
 protected:
-    static constexpr char kMark[] = "<mark>";
-
     void SetUp() override {
         ws->SetWebsocket(1);
         ws->SetUTF8TextData(0);
@@ -152,19 +119,17 @@ protected:
     int Feed(const std::string& bytes) {
         return ws->ProcessWSData(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
     }
-    void OpenWebSocket() {
+    void Open() {
         ASSERT_EQ(1, Feed(kSampleRequest));
-        ASSERT_EQ(kSampleReply, Sent(sizeof kSampleReply - 1));
+        ASSERT_EQ(kSampleReply, Sent(kSampleReply.size()));
         ws->Forget();
     }
-    // The next `count` bytes the layer sent, checked to be all it sent: a
-    // mark sent behind them must follow at once.
+    // The next `count` bytes sent, checked to be all: a mark sent behind them follows at once.
     std::string Sent(size_t count) {
-        ws->CAsyncSocketEx::Send(kMark, sizeof kMark - 1, 0);
-        std::string got = peer.Receive(count + sizeof kMark - 1, 2000);
-        if (got.size() < sizeof kMark - 1 || got.compare(got.size() - (sizeof kMark - 1), std::string::npos, kMark) != 0)
-            return "<not all sent: " + got + ">";
-        return got.substr(0, count);
+        const std::string mark = "<mark>";
+        ws->CAsyncSocketEx::Send(mark.data(), static_cast<int>(mark.size()), 0);
+        std::string got = peer.Receive(count + mark.size(), 2000);
+        return got.size() == count + mark.size() && got.substr(count) == mark ? got.substr(0, count) : "<" + got + ">";
     }
 
     testsupport::LoopbackPeer peer;
