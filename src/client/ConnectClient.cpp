@@ -1,8 +1,8 @@
 #include "client/ConnectClient.h"
 
-#include <chrono>
-
+#include "common/ConnectionOptions.h"
 #include "common/PathText.h"
+#include "common/WholeWrite.h"
 #include "common/XStringTools.h"
 #include "platform/SocketWait.h"
 #include "platform/Sockets.h"
@@ -10,7 +10,6 @@
 
 namespace {
 constexpr uint32_t kDefaultSendStallMs = 50000;
-constexpr int kSendWaitSliceMs = 50;
 }  // namespace
 
 CConnectClient::CConnectClient() = default;
@@ -109,22 +108,8 @@ int CConnectClient::CreateClientSocket() {
 
 void CConnectClient::SetSocketOptions() {
     ClientSettings s = GetSettings();
-    if (s.SndRcvTimeout > 0) {
-        uint32_t ms = static_cast<uint32_t>(s.SndRcvTimeout);
-        SetSockOpt(SO_SNDTIMEO_WIN, &ms, sizeof ms, SOL_SOCKET_WIN);
-        SetSockOpt(SO_RCVTIMEO_WIN, &ms, sizeof ms, SOL_SOCKET_WIN);
-    }
-    platform::LINGER_WIN linger{0, 0};
-    SetSockOpt(SO_LINGER_WIN, &linger, sizeof linger, SOL_SOCKET_WIN);
-    if (s.EnableKeepAlive == 1) {
-        uint32_t on = 1;
-        SetSockOpt(SO_KEEPALIVE_WIN, &on, sizeof on, SOL_SOCKET_WIN);
-        if (s.KeepAliveTimes >= 1 && s.KeepAliveInterval >= 1) {
-            platform::TCP_KEEPALIVE_WIN values{1, static_cast<uint32_t>(s.KeepAliveTimes),
-                                               static_cast<uint32_t>(s.KeepAliveInterval)};
-            platform::WSAIoctl(GetSocketHandle(), SIO_KEEPALIVE_VALS_WIN, &values, sizeof values, nullptr, 0, nullptr);
-        }
-    }
+    ApplyConnectionOptions(GetSocketHandle(),
+                           ConnectionOptions{s.SndRcvTimeout, s.EnableKeepAlive, s.KeepAliveTimes, s.KeepAliveInterval});
 }
 
 int CConnectClient::ConnectToServer(int* pbFailReported) {
@@ -226,22 +211,5 @@ uint32_t CConnectClient::SendStallLimit() const {
 
 int CConnectClient::WriteWhole(const unsigned char* data, int len) {
     if (UsesTls()) return m_Tls.iSSLSend(data, len);  // waits for room itself
-    // A non-blocking socket may take only part of a large message; the rest
-    // follows as room appears, so that the peer never sees half a frame.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(SendStallLimit());
-    int done = 0;
-    while (done < len) {
-        int sent = Send(data + done, len - done, 0);
-        if (sent > 0) {
-            done += sent;
-            continue;
-        }
-        if (sent < 0 && GetSocketError() == WSAEWOULDBLOCK && !IsExit() &&
-            std::chrono::steady_clock::now() < deadline) {
-            platform::WaitForWritable(GetSocketHandle(), kSendWaitSliceMs);
-            continue;
-        }
-        return done > 0 ? done : sent;
-    }
-    return done;
+    return ::WriteWhole(*this, data, len, SendStallLimit(), [this] { return IsExit() != 0; });
 }

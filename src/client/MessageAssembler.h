@@ -40,6 +40,7 @@ public:
     // stays until a message completes or expires.
     void DropPending();
 
+    void SetSplitReads(bool value) { m_bSplitReads = value; }
     int IsPending() const { return m_nPending; }
     uint32_t PendingStart() const { return m_dwPendingStart; }
     const _DATA_BLOCK& AssemblyBlock() const { return m_AssembleBlock; }

@@ -2,27 +2,10 @@
 
 #include <cstring>
 
-#include "common/XStringTools.h"
+#include "config/SectionReader.h"
 #include "platform/IniFile.h"
 
 namespace {
-
-class SectionReader {
-public:
-    SectionReader(const char* file, const char* format, int n) : m_file(file) { StringFormat(m_section, format, n); }
-    int Int(const char* key, int def) const {
-        return platform::GetPrivateProfileIntA(m_section.c_str(), key, def, m_file);
-    }
-    std::string Text(const char* key) const {
-        char buf[256] = {0};
-        platform::GetPrivateProfileStringA(m_section.c_str(), key, "", buf, sizeof buf, m_file);
-        return buf;
-    }
-
-private:
-    const char* m_file;
-    stringx m_section;
-};
 
 // The keys every host entry shares with the session's own section.
 struct SessionKeys {

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cstdarg>
 #include <mutex>
 #include <string>
 
@@ -22,6 +23,7 @@ public:
 
     void WriteLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void WriteLogEx(int direction, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void WriteLogV(int direction, const char* format, va_list args);
     void WriteLogRecord(int direction, const std::string& text);
     void WriteLogFile(const std::string& record);
 
@@ -41,7 +43,6 @@ protected:
     virtual std::string ConsoleTitle() const { return std::string(); }
 
 private:
-    void WriteLogV(int direction, const char* format, va_list args);
 
     mutable std::mutex m_logLock;
     std::string m_strLogName;

@@ -1,36 +1,191 @@
 #include "server/Server.h"
 
+#include <cstdarg>
 
+#include "common/ConnectionOptions.h"
 #include "common/PathText.h"
 #include "common/XStringTools.h"
-#include "platform/IniFile.h"
+#include "interface/Tolvane.h"
+#include "platform/HostWindow.h"
+#include "platform/Sockets.h"
+#include "platform/Time.h"
+
+namespace {
+constexpr unsigned int kHostConnectionMessage = 9913;
+constexpr intptr_t kHostConnected = 1;
+constexpr intptr_t kHostClosed = 2;
+constexpr int kCreateAttempts = 4;
+constexpr uint32_t kCreateRetryMs = 1000;
+constexpr uint32_t kDefaultSendStallMs = 50000;
+}  // namespace
+
+CServer::CServer() { m_RecvBlock.Clear(); }
+
+CServer::~CServer() {
+    // No accept may run while the members go; then the session ends its threads.
+    m_SocketWnd.DestroySocketWindow();
+    m_Session.Shutdown();
+    CWebSocket::Close();
+}
+
+void CServer::WriteLog(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    WriteLogV(kTraceEvent, format, args);
+    va_end(args);
+}
+
+void CServer::WriteLogEx(int direction, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    WriteLogV(direction, format, args);
+    va_end(args);
+}
+
+void CServer::SetService(CITolvane* service) {
+    m_pService = service;
+    m_Session.SetService(service);
+}
 
 void CServer::SetConfigPath(const char* path) {
     if (path) CopyPath(m_szConfigPath, sizeof m_szConfigPath, path);
 }
 
 void CServer::ReadConfig(int index) {
-    stringx section;
-    StringFormat(section, "TcpServerSession-%d", index);
-    const char* s = section.c_str();
-    char ip[256] = {0};
-    platform::GetPrivateProfileStringA(s, "ip", "", ip, sizeof ip, m_szConfigPath);
-    m_strValidIp = ip;
-    m_nPort = platform::GetPrivateProfileIntA(s, "port", 0, m_szConfigPath);
-    m_console.m_nTraceConsole = platform::GetPrivateProfileIntA(s, "TraceConsole", 0, m_szConfigPath);
-    m_nMaskLog = platform::GetPrivateProfileIntA(s, "MaskLog", 1, m_szConfigPath);
+    ServerSettings s;
+    ReadServerSettings(m_szConfigPath, index, &s);
+    {
+        std::lock_guard<std::mutex> lock(m_settingsLock);
+        m_settings = s;
+    }
+    m_nPort = s.port;
+    m_nMaskLog = s.MaskLog;
+    m_console.m_nTraceConsole = s.TraceConsole;
+    m_Session.SetRecvDataDelayTimeOut(s.RecvDataDelayTimeOut);
+    m_Session.SetSplitReads(s.SplitReads);
+    m_Session.SetWebsocket(s.IsWebsocket);
+    m_Session.SetUTF8TextData(s.IsUTF8TextData);
+    m_Session.SetUTF8TextCodePage(s.UTF8TextCodePage);
 }
 
-int CServer::StartServer() { return 0; }
+ServerSettings CServer::GetSettings() const {
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    return m_settings;
+}
+
+FramingSettings CServer::GetFramingSettings() const {
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    FramingSettings f;
+    f.netHeader = m_settings.netheader;
+    f.headerIncluded = m_settings.HeaderIncluded;
+    f.recvDataDelayTimeOut = m_settings.RecvDataDelayTimeOut;
+    return f;  // the server has no end marker
+}
+
+int CServer::StartServer() {
+    if (m_bStarted == 1) return 1;
+    Close();
+    m_Tls.SetServerOwner(this);
+    const int stall = GetSettings().SndRcvTimeout;
+    m_Tls.SetSendStallLimit(stall > 0 ? static_cast<uint32_t>(stall) : kDefaultSendStallMs);
+    m_Tls.iLoadParameters(m_szConfigPath, 0);
+    if (!CreateServerSocket()) return 0;
+    const int port = m_nPort;
+    if (!Listen(1)) {
+        WriteLog("Listen Fail, ServerPort=%d, LastError=%d", port, GetSocketError());
+        return 0;
+    }
+    if (!AsyncSelect(FD_ACCEPT | FD_READ | FD_CONNECT | FD_CLOSE)) {
+        WriteLog("AsyncSelect Fail, ServerPort=%d, LastError=%d", port, GetSocketError());
+        return 0;
+    }
+    WriteLog("Start Server Success, ServerPort=%d", port);
+    m_bStarted = 1;
+    return 1;
+}
+
+int CServer::CreateServerSocket() {
+    CWebSocket::Close();
+    const int port = m_nPort;
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        if (Create(static_cast<unsigned>(port), nullptr, 1, FD_ALL_EVENTS, 1)) {
+            WriteLog("Create Socket Success. ServerPort=%d, LastError=%d", port, GetSocketError());
+            return 1;
+        }
+        WriteLog("Create Socket Fail.ServerPort=%d, LastError=%d", port, GetSocketError());
+        platform::Sleep(kCreateRetryMs);
+    }
+    return 0;
+}
+
+void CServer::OnAccept(int error) {
+    WriteLog("OnAccept(%d)", error);
+    SOCKADDR_IN4 address{};
+    int length = sizeof address;
+    SOCKET s = Accept(&address, &length);
+    if (s == INVALID_SOCKET) return;
+    const bool tls = UsesTls() != 0;
+    // The handshake starts before the address check, as the peer expects an
+    // answer to its greeting whatever comes next.
+    if (tls) m_Tls.iSSLAccept(s, m_szConfigPath);
+    const std::string peer = platform::inet_ntoa(address.sin_addr);
+    const int peerPort = platform::NetworkToHost16(address.sin_port);
+    WriteLog("New connection %s:%d\r\n", peer.c_str(), peerPort);
+
+    const ServerSettings settings = GetSettings();
+    if (!settings.ip.empty() && settings.ip != peer) {
+        if (tls) m_Tls.CloseSSLOf(s);
+        platform::shutdown(s, platform::SD_SEND);
+        platform::closesocket(s);
+        WriteLog("Invalid IP connection %s:%d. Valid IP(%s)\r\n", peer.c_str(), peerPort, settings.ip.c_str());
+        return;
+    }
+    ApplyConnectionOptions(s, ConnectionOptions{settings.SndRcvTimeout, settings.EnableKeepAlive,
+                                                settings.KeepAliveTimes, settings.KeepAliveInterval});
+    m_Session.TakeOver(s);
+    m_nStatus = 0;
+    // The host hears of the connection before any of its messages: reading
+    // starts only afterwards.
+    if (CITolvane* service = m_pService.load()) service->OnConnect(0);
+    NotifyHostWindow(kHostConnected);
+    m_Session.BeginReading(s, tls);
+}
+
+void CServer::OnClose(int error) {
+    WriteLog("OnClose(%03d):(%03d):", error, GetSocketError());
+    m_nStatus = 1;
+    if (CITolvane* service = m_pService.load()) service->OnClose(error);
+    NotifyHostWindow(kHostClosed);
+}
+
+void CServer::NotifyHostWindow(intptr_t lParam) {
+    platform::SendMessageA(GetHostWnd(), kHostConnectionMessage, 0, lParam);
+}
+
+void CServer::Close() {
+    if (GetSocketHandle() == INVALID_SOCKET) return;
+    ShutDown(platform::SD_SEND);
+    CWebSocket::Close();
+    m_nStatus = 1;
+    m_bStarted = 0;
+}
 
 void CServer::StopServer() {
     WriteLog("Close DisConnect.%d\r\n", m_nPort.load());
+    // The listening socket goes first, and an accept under way finishes,
+    // so that no new peer takes the session once it is closed.
+    Close();
+    m_SocketWnd.WaitForHandlers(platform::kInfinite);
+    m_Session.Shutdown();
     m_nStatus = 1;
 }
 
-int CServer::SendData(const void* /*data*/, int /*len*/, const void* /*logText*/, int /*logLen*/) {
-    WriteLogEx(kTraceTransmit, "%s\r\n", "client socket is close.");
-    return -1;
+int CServer::SendData(const void* data, int len, const void* logText, int logLen) {
+    if (m_Session.GetSocketHandle() == INVALID_SOCKET) {
+        WriteLogEx(kTraceTransmit, "%s\r\n", "client socket is close.");
+        return -1;
+    }
+    return m_Session.SendFramed(data, len, logText, logLen);
 }
 
 std::string CServer::ConsoleTitle() const {

@@ -1,36 +1,71 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
+#include "client/FramingSettings.h"
 #include "common/DataBlock.h"
 #include "common/ReceiveQueue.h"
+#include "config/ServerConfig.h"
 #include "log/TraceLog.h"
+#include "server/ServerClient.h"
+#include "tls/OSSL.h"
+#include "websocket/WebSocket.h"
 
 class CITolvane;
 
-// The server side of the service. It reads its section and keeps the trace
-// log, receive queue and status that the service object forwards to; the
-// listening socket and its session are not part of this build yet, so
-// StartServer reports that listening could not start.
-class CServer : public CTraceLog {
+// The server side of the service: the listening socket itself, with the one
+// session that serves the connected peer. It accepts a peer on the listening
+// socket's notification thread, refuses every address but the configured
+// one, and hands the connection to the session in place of the previous
+// peer. Received messages wait in its queue for the host's receive call;
+// every step is written to its trace log.
+class CServer : public CWebSocket, public CTraceLog {
 public:
-    CServer() { m_RecvBlock.Clear(); }
-    ~CServer() override = default;
+    CServer();
+    ~CServer() override;
 
-    void SetService(CITolvane* service) { m_pService = service; }
+    void Close() override;
+    void OnAccept(int error) override;
+    void OnClose(int error) override;
+    void WriteLog(const char* format, ...) override __attribute__((format(printf, 2, 3)));
+    void WriteLogEx(int direction, const char* format, ...) override __attribute__((format(printf, 3, 4)));
+    // Up to four attempts, 1000 ms apart; 1 when a socket was created.
+    virtual int CreateServerSocket();
+
+    void SetService(CITolvane* service);
     void SetConfigPath(const char* path);
     void ReadConfig(int index);
+    // 1 when listening (or already listening), 0 on failure.
     int StartServer();
+    // Ends the connection and the listening socket, and returns once no
+    // library thread of the server runs a handler any more (a handler that
+    // calls this itself excepted).
     void StopServer();
     int GetNetworkStatus() const { return m_nStatus; }
+    // The session's send result, or -1 when no peer is connected.
     int SendData(const void* data, int len, const void* logText, int logLen);
+
+    void PushDataBlock(const _DATA_BLOCK& block) { m_queue.PushDataBlock(block); }
+    int PopDataBlock(_DATA_BLOCK* out) { return m_queue.PopDataBlock(out); }
+    int WaitDataBlock(_DATA_BLOCK* out, unsigned long timeoutMs) {
+        return m_queue.WaitDataBlock(out, timeoutMs, m_nStatus == 1);
+    }
     int SetRecvDataType(int type) { return m_queue.SetRecvDataType(type); }
+    // The host's receive call: 0 and the oldest message, or -1.
     int RecvData(unsigned char* buf, int* len, unsigned long timeoutMs) {
         return m_queue.TakeMessage(&m_RecvBlock, buf, len, timeoutMs, m_nStatus == 1);
     }
 
-    void SetHostWnd(uintptr_t window) { m_hNotifyWnd = window; }
+    // What the session reads of its server.
+    FramingSettings GetFramingSettings() const;
+    ServerSettings GetSettings() const;
+    int UsesTls() const { return m_Tls.IsUseSSL(); }
+    OSSL& Tls() { return m_Tls; }
+    // The session's peer went away.
+    void MarkPeerGone() { m_nStatus = 1; }
+    CServerClient& Session() { return m_Session; }
 
     _DATA_BLOCK m_RecvBlock;
 
@@ -38,11 +73,17 @@ protected:
     std::string ConsoleTitle() const override;
 
 private:
-    char m_szConfigPath[1024] = {0};
-    std::string m_strValidIp;
-    std::atomic<int> m_nPort{0};
+    // Tells the host about the listening socket's state: lParam 1 connected, 2 closed.
+    void NotifyHostWindow(intptr_t lParam);
+
     std::atomic<int> m_nStatus{1};
+    std::atomic<int> m_bStarted{0};
+    std::atomic<int> m_nPort{0};
+    char m_szConfigPath[1024] = {0};
+    mutable std::mutex m_settingsLock;
+    ServerSettings m_settings;  // guarded by m_settingsLock
     CReceiveQueue m_queue;
     std::atomic<CITolvane*> m_pService{nullptr};
-    std::atomic<uintptr_t> m_hNotifyWnd{0};
+    OSSL m_Tls;
+    CServerClient m_Session{this};  // last: destroyed first, while the rest still stands
 };

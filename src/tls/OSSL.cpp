@@ -77,6 +77,13 @@ int OSSL::CloseSSL() {
     return 1;
 }
 
+int OSSL::CloseSSLOf(SOCKET s) {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (!m_pSSL || SSL_get_fd(m_pSSL) != static_cast<int>(s)) return 0;
+    ReleaseAll(true);
+    return 1;
+}
+
 int OSSL::iSSLReceive(void* buf, int len) {
     try {
         std::lock_guard<std::recursive_mutex> lock(m_lock);

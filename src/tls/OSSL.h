@@ -44,6 +44,10 @@ public:
     int iSSLSend(const void* buf, int len);
     // Sends the close notification and releases connection and context.
     int CloseSSL();
+    // The same, only when the connection object is attached to `s`: called
+    // before `s` is closed, so that no later call writes to a descriptor
+    // number that may already belong to something else. 1 when released.
+    int CloseSSLOf(SOCKET s);
     int IsUseSSL() const { return m_nUseSSL.load(); }
     // How long a write may wait for room in a full socket buffer.
     void SetSendStallLimit(uint32_t ms) { m_nSendStallLimitMs = ms; }

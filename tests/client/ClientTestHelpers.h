@@ -12,7 +12,7 @@
 
 namespace clienttest {
 
-inline std::string Bytes(std::initializer_list<int> values) { return std::string(values.begin(), values.end()); }
+using testsupport::Bytes;
 
 inline const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
 

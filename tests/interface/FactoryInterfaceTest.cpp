@@ -6,7 +6,7 @@
 
 #include "interface/Tolvane.h"
 #include "platform/Paths.h"
-#include "support/ClientHarness.h"
+#include "support/ServerHarness.h"
 
 using namespace testsupport;
 
@@ -53,6 +53,37 @@ TEST(FactoryInterfaceTest, ControlReceiveAndHostWindowMessages) {
     EXPECT_EQ((std::vector<intptr_t>{1, 2}), WindowMessages());
     net->Release();  // stops the session first
     EXPECT_TRUE(scene.WaitForTrace("Close connection.127.0.0.1:0\r\n"));
+    SetHostWindowProc(nullptr);
+    platform::SetModuleFileNameForTest("");
+}
+
+TEST(FactoryInterfaceTest, ServerModeFromTheConfigurationFile) {
+    ServerScene scene;
+    scene.ConfigureServer("netheader=5", "[network]\ntcpipmode=1\n");
+    platform::SetModuleFileNameForTest(scene.dir.file("host"));
+    SetHostWindowProc(&RecordWindow);
+    g_windowMessages.clear();
+    ONetworkItf* net = CreateNetworkInstance();
+    EXPECT_EQ(0, net->Control(nullptr, scene.logDir.c_str(), nullptr, 0));
+    EXPECT_EQ(0, net->Control(nullptr, nullptr, "NDCWND=1234", 0));
+    ASSERT_EQ(0, net->Start(0, 0));
+    EXPECT_TRUE(scene.WaitForTrace("Start Server Success, ServerPort=" + std::to_string(scene.port)));
+
+    TcpConnection peer;
+    ASSERT_TRUE(peer.Connect(scene.port));
+    ASSERT_TRUE(WaitUntil([&] { return net->GetStatus(0, 0) == 0; }));
+    EXPECT_EQ((std::vector<intptr_t>{1}), WindowMessages());
+    static unsigned char buf[102400];
+    int len = 0;
+    EXPECT_EQ(1, net->Recv(0, 0, 0, buf, &len, 50));
+    ASSERT_TRUE(peer.Send(Frame(5, "ok")));
+    EXPECT_EQ(0, net->Recv(0, 0, 0, buf, &len, 5000));
+    EXPECT_EQ("ok", std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(len)));
+    EXPECT_EQ(6, net->Send(0, 0, 0, "up", 2, 0));
+    EXPECT_EQ(Frame(5, "up"), peer.Receive(6));
+    net->Release();  // stops the server first
+    EXPECT_TRUE(peer.WaitClosed());
+    EXPECT_TRUE(scene.WaitForTrace("Close DisConnect." + std::to_string(scene.port) + "\r\n"));
     SetHostWindowProc(nullptr);
     platform::SetModuleFileNameForTest("");
 }

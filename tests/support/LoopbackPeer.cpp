@@ -1,12 +1,12 @@
 #include "support/LoopbackPeer.h"
 
+#include "devkit/LoopbackPort.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <chrono>
 
 namespace testsupport {
 namespace {
@@ -49,51 +49,12 @@ LoopbackPeer::~LoopbackPeer() {
 bool LoopbackPeer::Accept(int timeoutMs) {
     Close();
     if (m_listenFd < 0 || !WaitReadable(m_listenFd, timeoutMs)) return false;
-    m_connFd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-    return m_connFd >= 0;
+    int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) m_conn.Adopt(fd);
+    return fd >= 0;
 }
 
-bool LoopbackPeer::Send(const std::string& bytes) {
-    for (size_t off = 0; off < bytes.size();) {
-        ssize_t n = m_connFd < 0 ? -1 : send(m_connFd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        off += static_cast<size_t>(n);
-    }
-    return m_connFd >= 0;
-}
-
-std::string LoopbackPeer::Receive(size_t count, int timeoutMs) {
-    std::string got;
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (m_connFd >= 0 && got.size() < count) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !WaitReadable(m_connFd, static_cast<int>(left.count()))) break;
-        char buf[65536];
-        ssize_t n = recv(m_connFd, buf, sizeof buf < count - got.size() ? sizeof buf : count - got.size(), 0);
-        if (n <= 0) break;
-        got.append(buf, static_cast<size_t>(n));
-    }
-    return got;
-}
-
-void LoopbackPeer::Close() {
-    if (m_connFd >= 0) close(m_connFd);
-    m_connFd = -1;
-}
-
-void LoopbackPeer::Reset() {
-    if (m_connFd < 0) return;
-    linger l{1, 0};
-    setsockopt(m_connFd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    Close();
-}
-
-int RefusingPort() {
-    int port = 0;
-    int fd = Listen(1, &port);
-    if (fd >= 0) close(fd);
-    return port;
-}
+int RefusingPort() { return devkit::FreeLoopbackPort(); }
 
 FullBacklogListener::FullBacklogListener() {
     m_listenFd = Listen(0, &m_port);

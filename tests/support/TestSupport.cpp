@@ -4,8 +4,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <thread>
+
+#include "client/Framing.h"
+#include "common/DataBlock.h"
 
 namespace fs = std::filesystem;
 
@@ -56,5 +60,14 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 int CountOpenDescriptors() { return CountEntries("/proc/self/fd") - 1; }  // minus the one the listing holds
 int CountThreads() { return CountEntries("/proc/self/task"); }
+
+std::string Frame(int headerMode, const std::string& body, int headerIncluded) {
+    auto block = std::make_unique<_DATA_BLOCK>();
+    block->Clear();
+    std::copy(body.begin(), body.end(), block->data);
+    block->length = static_cast<uint32_t>(body.size());
+    BuildFrame(headerMode, headerIncluded, block.get());
+    return std::string(reinterpret_cast<const char*>(block->data), block->length);
+}
 
 }  // namespace testsupport

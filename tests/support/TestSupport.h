@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 namespace testsupport {
@@ -27,6 +28,11 @@ std::string ReadTextFile(const std::string& path);  // empty when missing
 // Polls `condition` every few milliseconds until it holds or `limit` passes.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+// The bytes of a list of values (0..255).
+inline std::string Bytes(std::initializer_list<int> values) { return std::string(values.begin(), values.end()); }
+// `body` with the length header of `headerMode` in front.
+std::string Frame(int headerMode, const std::string& body, int headerIncluded = 0);
 
 // Number of open descriptors and threads of this process.
 int CountOpenDescriptors();

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "support/ChildProcess.h"
-#include "support/ClientHarness.h"
+#include "support/ServerHarness.h"
 
 using namespace testsupport;
 
@@ -12,6 +12,7 @@ namespace {
 TEST(ToolTest, BadArgumentsAndUnusableConfiguration) {
     const std::pair<int, std::vector<std::string>> runs[] = {
         {2, {}}, {2, {"serve"}}, {2, {"client", "--session", "x"}}, {2, {"client", "--config"}}, {2, {"demo", "extra"}},
+        {2, {"client", "--echo"}},
         {1, {"client", "--config", "/nonexistent/NetWork.ini"}},
     };
     for (const auto& run : runs) {
@@ -33,6 +34,23 @@ TEST(ToolTest, ClientSendsLinesAndPrintsMessages) {
     ASSERT_TRUE(peer.Send(std::string("\0\0\0\2hi", 6)));
     EXPECT_TRUE(tool.WaitForOutput("received 2 bytes: 68 69", 10000)) << tool.output();
     tool.CloseInput();  // end of input stops the client
+    EXPECT_TRUE(tool.WaitForExit(10000));
+    EXPECT_EQ(0, tool.exitCode());
+}
+
+TEST(ToolTest, EchoServerAnswersEveryMessage) {
+    ServerScene scene;
+    scene.ConfigureServer("netheader=5");
+    ChildProcess tool(TOLVANE_TOOL, {"server", "--config", scene.ini, "--echo"});
+    ASSERT_TRUE(tool.WaitForOutput("listening", 10000)) << tool.output();
+    TcpConnection peer;
+    ASSERT_TRUE(peer.Connect(scene.port));
+    ASSERT_TRUE(peer.Send(Frame(5, "ping")));
+    EXPECT_EQ(Frame(5, "ping"), peer.Receive(8));
+    tool.Write("typed\n");
+    EXPECT_EQ(Frame(5, "typed"), peer.Receive(9));
+    EXPECT_TRUE(tool.WaitForOutput("received 4 bytes: ping", 10000)) << tool.output();
+    tool.CloseInput();
     EXPECT_TRUE(tool.WaitForExit(10000));
     EXPECT_EQ(0, tool.exitCode());
 }

@@ -17,4 +17,9 @@ std::string ClientIni(int port, int mode, const std::string& sessionKeys, const 
                  "PeerCerSubject=" + kTestServerSubject + "\n";
 }
 
+std::string ServerIniSection(int port, int mode, const std::string& keys) {
+    return "[TcpServerSession-0]\nport=" + std::to_string(port) + "\nnetheader=" + std::to_string(mode) + "\n" +
+           keys + "\n";
+}
+
 }  // namespace devkit

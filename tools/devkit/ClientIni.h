@@ -10,4 +10,9 @@ namespace devkit {
 std::string ClientIni(int port, int mode, const std::string& sessionKeys = std::string(),
                       const std::string& certsFolder = std::string());
 
+// The section of server session 0 on `port` in header mode `mode`, with
+// `keys` added. A server in the same file as ClientIni(..., certsFolder)
+// shares its TLS settings and presents the standard server certificate.
+std::string ServerIniSection(int port, int mode, const std::string& keys = std::string());
+
 }  // namespace devkit

@@ -1,13 +1,14 @@
 #pragma once
 #include <string>
 
-// Options of `tolvane client`.
-struct ClientOptions {
+// Options of `tolvane client` and `tolvane server`.
+struct HostOptions {
     std::string config;  // empty: NetWork.ini beside the executable
     int session = 0;
     bool hex = false;
+    bool echo = false;  // server only: every received message goes back to the peer
 };
 
 // Each returns the process exit code.
-int RunClient(const ClientOptions& options);
+int RunHost(const HostOptions& options, bool server);
 int RunDemo();

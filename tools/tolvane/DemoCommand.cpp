@@ -1,12 +1,15 @@
 // `tolvane demo`: needs nothing prepared. It writes a NetWork.ini into a
-// scratch folder, starts a loopback echo peer, and runs the library client
-// against it in every header mode and over TLS, checking every echo.
+// scratch folder and runs the library client in every header mode and over
+// TLS, first against a loopback echo peer, then against the library server
+// echoing through its host; last a WebSocket client talks to the library
+// server. Every echo is checked.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,10 +20,14 @@
 #include "devkit/ClientIni.h"
 #include "devkit/CertKit.h"
 #include "devkit/EchoPeer.h"
+#include "devkit/LoopbackPort.h"
+#include "devkit/WsClient.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+enum class Peer { EchoPeer, LibraryServer, WebSocketClient };
 
 struct Scenario {
     std::string name;
@@ -28,6 +35,7 @@ struct Scenario {
     std::string sessionKeys;  // extra keys of the client section
     bool tls;
     int tlsReadMode;  // ExecuteCMD 4 value
+    Peer peer;
 };
 
 struct Outcome {
@@ -43,6 +51,20 @@ public:
     std::atomic<bool> connected{false};
 };
 
+// The library server's host: sends every message back.
+class EchoServerHost : public CITolvane {
+public:
+    void OnReceive(const unsigned char* data, unsigned long len, int) override {
+        SendData(data, static_cast<int>(len), 0, nullptr, 0);
+    }
+};
+
+bool WaitFor(const std::atomic<bool>& flag) {
+    auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!flag && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return flag;
+}
+
 // A body of `size` bytes that the header mode can carry intact.
 std::string MakeBody(int mode, size_t size, int seq) {
     std::string body(size, 'a');
@@ -54,53 +76,102 @@ std::string MakeBody(int mode, size_t size, int seq) {
 
 void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-Outcome RunScenario(const Scenario& s, const std::string& folder, const std::string& certs) {
+// Sends 100 messages of 1 to 4000 bytes and checks that each comes back.
+Outcome Exchange(int mode, const std::function<bool(const std::string&)>& send,
+                 const std::function<bool(std::string*)>& receive) {
     Outcome out;
-    devkit::EchoPeer peer = s.tls ? devkit::EchoPeer(certs + "/ServerCACert.pem", certs + "/ServerKey.pem")
-                                  : devkit::EchoPeer();
-    if (!peer.ok()) {
-        out.result = "FAILED: echo peer";
-        return out;
-    }
-    std::string ini = folder + "/NetWork.ini";
-    WriteFile(ini, devkit::ClientIni(peer.port(), s.mode, s.sessionKeys, s.tls ? certs : std::string()));
-    DemoHost host;
-    host.SetConfigPathName(ini.c_str());
-    host.SetLogPath((folder + "/Log/").c_str());
-    host.ExecuteCMD(4, nullptr, static_cast<unsigned long>(s.tlsReadMode), nullptr, nullptr, 0);
-    if (host.StartTolvane(0, 0) != 0) {
-        out.result = "FAILED: start";
-        return out;
-    }
-    auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!host.connected && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (!host.connected) {
-        host.StopTolvane();
-        out.result = "FAILED: no connection";
-        return out;
-    }
     const size_t sizes[] = {1, 10, 100, 1000, 4000};
-    static unsigned char buf[102400];
     std::vector<double> rtts;
     out.result = "ok";
     for (int i = 0; i < 100; ++i) {
-        std::string body = MakeBody(s.mode, sizes[i % 5], i);
+        std::string body = MakeBody(mode, sizes[i % 5], i);
+        std::string echo;
         auto start = Clock::now();
-        int sent = host.SendData(body.data(), static_cast<int>(body.size()), 0, nullptr, 0);
-        int len = 0;
-        int got = host.RecvData(buf, &len, 5000);
+        bool ok = send(body) && receive(&echo);
         rtts.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-        if (sent <= 0 || got != 0 || std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(len)) != body) {
+        if (!ok || echo != body) {
             out.result = "FAILED at message " + std::to_string(i + 1);
             break;
         }
         ++out.messages;
         out.bytes += static_cast<long long>(body.size());
     }
-    host.StopTolvane();
     std::sort(rtts.begin(), rtts.end());
     if (!rtts.empty()) out.medianUs = rtts[rtts.size() / 2];
     return out;
+}
+
+Outcome Failed(const std::string& why) {
+    Outcome out;
+    out.result = "FAILED: " + why;
+    return out;
+}
+
+// The library client against an echo peer or the library server.
+Outcome RunClient(const Scenario& s, const std::string& folder, const std::string& certs) {
+    const bool library = s.peer == Peer::LibraryServer;
+    devkit::EchoPeer peer = s.tls && !library ? devkit::EchoPeer(certs + "/ServerCACert.pem", certs + "/ServerKey.pem")
+                                              : devkit::EchoPeer();
+    const int port = library ? devkit::FreeLoopbackPort() : peer.port();
+    if (!library && !peer.ok()) return Failed("echo peer");
+    std::string ini = folder + "/NetWork.ini";
+    WriteFile(ini, devkit::ClientIni(port, s.mode, s.sessionKeys, s.tls ? certs : std::string()) +
+                       (library ? devkit::ServerIniSection(port, s.mode == 0 ? 3 : s.mode) : std::string()));
+    EchoServerHost server;
+    server.SetConfigPathName(ini.c_str());
+    server.SetLogPath((folder + "/Log/").c_str());
+    server.SetLogName("TolvaneServer");
+    if (library && server.StartTolvane(1, 0) != 0) return Failed("server start");
+    DemoHost host;
+    host.SetConfigPathName(ini.c_str());
+    host.SetLogPath((folder + "/Log/").c_str());
+    host.ExecuteCMD(4, nullptr, static_cast<unsigned long>(s.tlsReadMode), nullptr, nullptr, 0);
+    if (host.StartTolvane(0, 0) != 0) return Failed("start");
+    Outcome out = Failed("no connection");
+    if (WaitFor(host.connected)) {
+        static unsigned char buf[102400];
+        out = Exchange(
+            s.mode,
+            [&](const std::string& body) { return host.SendData(body.data(), static_cast<int>(body.size()), 0, nullptr, 0) > 0; },
+            [&](std::string* echo) {
+                int len = 0;
+                if (host.RecvData(buf, &len, 5000) != 0) return false;
+                echo->assign(reinterpret_cast<char*>(buf), static_cast<size_t>(len));
+                return true;
+            });
+    }
+    host.StopTolvane();
+    server.StopTolvane();
+    return out;
+}
+
+// A WebSocket client against the library server.
+Outcome RunWebSocket(const std::string& folder) {
+    const int port = devkit::FreeLoopbackPort();
+    std::string ini = folder + "/NetWork.ini";
+    WriteFile(ini, devkit::ServerIniSection(port, 0, "IsWebsocket=1"));
+    EchoServerHost server;
+    server.SetConfigPathName(ini.c_str());
+    server.SetLogPath((folder + "/Log/").c_str());
+    server.SetLogName("TolvaneServer");
+    if (server.StartTolvane(1, 0) != 0) return Failed("server start");
+    devkit::WsClient client;
+    Outcome out = Failed("opening handshake");
+    if (client.Connect(port)) {
+        out = Exchange(
+            3, [&](const std::string& body) { return client.SendFrame(1, body); },
+            [&](std::string* echo) {
+                int opcode = 0;
+                return client.ReadFrame(&opcode, echo) && opcode == 1;
+            });
+    }
+    client.Close();
+    server.StopTolvane();
+    return out;
+}
+
+Outcome RunScenario(const Scenario& s, const std::string& folder, const std::string& certs) {
+    return s.peer == Peer::WebSocketClient ? RunWebSocket(folder) : RunClient(s, folder, certs);
 }
 
 }  // namespace
@@ -117,24 +188,31 @@ int RunDemo() {
     if (std::system(made.c_str()) != 0) return 1;
     devkit::WriteStandardCerts(certs);
 
-    const std::vector<Scenario> scenarios = {
-        {"0 end marker ##", 0, "MsgEndData=##\n", false, 0},
-        {"1 2-byte LE length", 1, "", false, 0},
-        {"2 4 decimal digits", 2, "", false, 0},
-        {"3 one read", 3, "", false, 0},
-        {"4 2-byte BE length", 4, "", false, 0},
-        {"5 4-byte BE length", 5, "", false, 0},
-        {"6 end byte 0x03", 6, "", false, 0},
-        {"5 over TLS, polling", 5, "", true, 0},
-        {"5 over TLS, on events", 5, "", true, 1},
+    const std::vector<Scenario> modes = {
+        {"0 end marker ##", 0, "MsgEndData=##\n", false, 0, Peer::EchoPeer},
+        {"1 2-byte LE length", 1, "", false, 0, Peer::EchoPeer},
+        {"2 4 decimal digits", 2, "", false, 0, Peer::EchoPeer},
+        {"3 one read", 3, "", false, 0, Peer::EchoPeer},
+        {"4 2-byte BE length", 4, "", false, 0, Peer::EchoPeer},
+        {"5 4-byte BE length", 5, "", false, 0, Peer::EchoPeer},
+        {"6 end byte 0x03", 6, "", false, 0, Peer::EchoPeer},
+        {"5 over TLS, polling", 5, "", true, 0, Peer::EchoPeer},
+        {"5 over TLS, on events", 5, "", true, 1, Peer::EchoPeer},
     };
-    std::printf("%-24s %9s %9s %14s  %s\n", "mode", "messages", "bytes", "median RTT us", "result");
+    std::vector<Scenario> scenarios = modes;
+    for (Scenario s : modes) {
+        s.peer = Peer::LibraryServer;
+        scenarios.push_back(s);
+    }
+    scenarios.push_back({"WebSocket text frames", 0, "", false, 0, Peer::WebSocketClient});
+    const char* peerNames[] = {"echo peer", "library server", "library server"};
+    std::printf("%-24s %-15s %9s %9s %14s  %s\n", "mode", "peer", "messages", "bytes", "median RTT us", "result");
     bool allOk = true;
     for (const Scenario& s : scenarios) {
         Outcome o = RunScenario(s, folder, certs);
         allOk = allOk && o.result == "ok";
-        std::printf("%-24s %9d %9lld %14.1f  %s\n", s.name.c_str(), o.messages, o.bytes, o.medianUs,
-                    o.result.c_str());
+        std::printf("%-24s %-15s %9d %9lld %14.1f  %s\n", s.name.c_str(), peerNames[static_cast<int>(s.peer)],
+                    o.messages, o.bytes, o.medianUs, o.result.c_str());
     }
     std::printf("\ntrace files: %s/Log/\n", folder.c_str());
     std::printf("%s\n", allOk ? "all echoes verified" : "some echoes FAILED");

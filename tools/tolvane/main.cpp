@@ -1,5 +1,6 @@
 // tolvane: a command-line host for the library.
 //   tolvane client [--config FILE] [--session N] [--hex]
+//   tolvane server [--config FILE] [--session N] [--hex] [--echo]
 //   tolvane demo
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,10 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: tolvane client [--config FILE] [--session N] [--hex] | tolvane demo\n");
+    std::fprintf(stderr,
+                 "usage: tolvane client [--config FILE] [--session N] [--hex]\n"
+                 "       tolvane server [--config FILE] [--session N] [--hex] [--echo]\n"
+                 "       tolvane demo\n");
     return 2;
 }
 
@@ -29,12 +33,15 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage();
     std::string command = argv[1];
     if (command == "demo") return argc == 2 ? RunDemo() : Usage();
-    if (command != "client") return Usage();
-    ClientOptions options;
+    const bool server = command == "server";
+    if (command != "client" && !server) return Usage();
+    HostOptions options;
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--hex") {
             options.hex = true;
+        } else if (arg == "--echo" && server) {
+            options.echo = true;
         } else if (arg == "--config" && i + 1 < argc) {
             options.config = argv[++i];
         } else if (arg == "--session" && i + 1 < argc) {
@@ -43,5 +50,5 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
-    return RunClient(options);
+    return RunHost(options, server);
 }

@@ -1,0 +1,13 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+
+class CAsyncSocketEx;
+
+// Writes all `len` bytes with the plain send of `socket`. A non-blocking socket may
+// take only part of a large message; the rest follows as room appears, so
+// that the peer never sees half a frame. Waits for room at most `stallMs`
+// in all, and not once `stopped` says so. The bytes written, or Send's
+// failure result when none were.
+int WriteWhole(CAsyncSocketEx& socket, const unsigned char* data, int len, uint32_t stallMs,
+               const std::function<bool()>& stopped);

@@ -1,0 +1,157 @@
+#include "server/ServerClient.h"
+
+#include <cstdarg>
+
+#include "client/DataBlockOps.h"
+#include "client/ReceiveTrace.h"
+#include "common/WholeWrite.h"
+#include "interface/Tolvane.h"
+#include "platform/Sockets.h"
+#include "server/Server.h"
+
+namespace {
+constexpr uint32_t kTlsPollMs = 50;
+constexpr int kPlainReadBytes = 102398;
+constexpr int kTlsReadBytes = 102400;
+// How long a new peer waits for the previous connection's reader to finish
+// a host notification; past it the new peer goes ahead.
+constexpr uint32_t kReplaceWaitMs = 5000;
+constexpr uint32_t kDefaultSendStallMs = 50000;
+}  // namespace
+
+CServerClient::CServerClient(CServer* server)
+    : m_pServer(server),
+      m_assembler(server,
+                  MessageDelivery{[this](const unsigned char* data, int length, int error) {
+                                      if (CITolvane* service = m_pService.load())
+                                          service->OnReceive(data, static_cast<unsigned long>(length), error);
+                                  },
+                                  [this](const _DATA_BLOCK& message) { m_pServer->PushDataBlock(message); }},
+                  false),
+      m_sender(server) {}
+
+CServerClient::~CServerClient() {
+    m_SocketWnd.DestroySocketWindow();
+    XThread::Stop(platform::kInfinite);
+    CAsyncSocketEx::Close();
+}
+
+void CServerClient::WriteLog(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    m_pServer->WriteLogV(kTraceEvent, format, args);
+    va_end(args);
+}
+
+void CServerClient::WriteLogEx(int direction, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    m_pServer->WriteLogV(direction, format, args);
+    va_end(args);
+}
+
+int CServerClient::Send(const void* data, int length, int /*flags*/) {
+    std::lock_guard<std::recursive_mutex> lock(m_writeLock);
+    if (m_pServer->UsesTls()) return m_pServer->Tls().iSSLSend(data, length);  // waits for room itself
+    const int stall = m_pServer->GetSettings().SndRcvTimeout;
+    return WriteWhole(*this, static_cast<const unsigned char*>(data), length,
+                      stall > 0 ? static_cast<uint32_t>(stall) : kDefaultSendStallMs,
+                      [this] { return GetSocketHandle() == INVALID_SOCKET; });
+}
+
+void CServerClient::Close() {
+    const SOCKET s = GetSocketHandle();
+    if (s == INVALID_SOCKET) return;
+    m_hStopEvent.Set();
+    m_pServer->Tls().CloseSSLOf(s);
+    // The reader forgets the partial message and the WebSocket state of this
+    // connection before it reads the next one (it may be busy right now).
+    ++m_nConnection;
+    ShutDown(platform::SD_SEND);
+    CAsyncSocketEx::Close();
+}
+
+void CServerClient::OnClose(int error) {
+    WriteLog("OnClose(%03d):(%03d):", error, GetSocketError());
+    m_hStopEvent.Set();
+    m_pServer->MarkPeerGone();
+    Close();
+}
+
+void CServerClient::WaitForReaders(uint32_t limitMs) {
+    XThread::Stop(limitMs);
+    m_SocketWnd.WaitForHandlers(limitMs);
+}
+
+void CServerClient::TakeOver(SOCKET s) {
+    Close();
+    WaitForReaders(kReplaceWaitMs);
+    SetSocketHandle(s);
+}
+
+void CServerClient::BeginReading(SOCKET s, bool tls) {
+    if (GetSocketHandle() != s) return;  // stopped from the host's connect notification
+    m_nPollConnection = m_nConnection.load();
+    if (tls) XThread::Start();
+    else AsyncSelect(FD_READ | FD_WRITE | FD_CLOSE);
+}
+
+void CServerClient::Shutdown() {
+    Close();
+    WaitForReaders(platform::kInfinite);
+}
+
+int CServerClient::Run() {
+    const uint64_t connection = m_nPollConnection;
+    m_hStopEvent.Reset();
+    int selected = AsyncSelect(FD_CONNECT | FD_CLOSE);
+    WriteLog("CServerClient Svc  AsyncSelect(%03d)", selected);
+    while (m_nConnection == connection) {
+        if (m_hStopEvent.Wait(kTlsPollMs)) return 0;
+        OnReceive(0);
+    }
+    return 0;
+}
+
+void CServerClient::OnReceive(int error) {
+    std::lock_guard<std::recursive_mutex> lock(m_receiveLock);
+    const uint64_t connection = m_nConnection;
+    if (connection != m_nReadConnection) {
+        m_assembler.DropPending();
+        ResetWebSocket();
+        m_nReadConnection = connection;
+    }
+    ClearDataBlock(&m_RawBlock);
+    const bool tls = m_pServer->UsesTls() != 0;
+    const int n = tls ? m_pServer->Tls().iSSLReceive(m_RawBlock.data, kTlsReadBytes)
+                      : CAsyncSocketEx::Receive(m_RawBlock.data, kPlainReadBytes, 0);
+    if (n <= 0) {
+        if (!tls) WriteReadFailedTrace(*m_pServer, error, n, GetSocketError());
+        return;
+    }
+    m_RawBlock.length = static_cast<uint32_t>(n);
+    if (!IsWebsocket()) WriteReadTrace(*m_pServer, error, m_RawBlock, n);
+    if (ProcessWSData(m_RawBlock.data, n)) return;
+    FramingSettings framing = m_pServer->GetFramingSettings();
+    framing.recvDataDelayTimeOut = m_nRecvDataDelayTimeOut;
+    m_assembler.SetSplitReads(m_nSplitReads == 1);
+    m_assembler.OnRead(m_RawBlock.data, n, error, framing);
+}
+
+void CServerClient::OnWSMessage(const unsigned char* data, int length, _DATA_BLOCK* block) {
+    if (CITolvane* service = m_pService.load()) service->OnReceive(data, static_cast<unsigned long>(length), 0);
+    if (block && block->length != 0) m_pServer->PushDataBlock(*block);
+}
+
+int CServerClient::SendFramed(const void* data, int len, const void* logText, int logLen) {
+    std::lock_guard<std::mutex> lock(m_sendLock);
+    return m_sender.SendFramed(
+        m_pServer->GetFramingSettings(), m_pServer->m_nMaskLog, data, len, logText, logLen,
+        [this, data, len](const unsigned char* framed, int framedLen) {
+            // A WebSocket peer gets the host's bytes as they are, in one text frame.
+            if (IsWebsocket())
+                return SendWSFrame(static_cast<const unsigned char*>(data), static_cast<unsigned>(len));
+            return Send(framed, framedLen, 0);
+        },
+        [] { return GetSocketError(); });
+}

@@ -1,0 +1,108 @@
+// How the server session turns a peer's reads into messages, and what its
+// send records show.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "platform/Time.h"
+#include "support/ServerHarness.h"
+
+using namespace testsupport;
+
+namespace {
+
+std::atomic<uint32_t> g_tick;
+uint32_t Tick() { return g_tick.load(); }
+
+TEST(ServerFraming, WithoutHeaderEveryReadIsOneMessage) {
+    ServedPeer s("netheader=0");
+    ASSERT_TRUE(s.ok);
+    ASSERT_TRUE(s.peer.Send("abc##def"));
+    EXPECT_EQ("abc##def", s.Next());
+    EXPECT_TRUE(s.scene.WaitForTrace("]:[6162]c##def\r\n"));
+    EXPECT_TRUE(s.scene.WaitForTrace("\r\nRECEIVE:abc##def\r\n"));
+}
+
+TEST(ServerFraming, OnlyTheFirstMessageOfAReadCounts) {
+    ServedPeer s("netheader=5");
+    ASSERT_TRUE(s.ok);
+    ASSERT_TRUE(s.peer.Send(Frame(5, "hi") + Frame(5, "you")));
+    EXPECT_EQ("hi", s.Next());
+    EXPECT_EQ("<none>", s.Next(200));
+    ASSERT_TRUE(s.peer.Send(Frame(5, "next")));
+    EXPECT_EQ("next", s.Next());
+    EXPECT_EQ((std::vector<std::string>{"hi", "next"}), s.host.Received());
+}
+
+TEST(ServerFraming, MessageAcrossReadsAndDiscardAfterItsTimeOut) {
+    g_tick = 70000;
+    platform::SetTickSource(&Tick);
+    {
+        ServedPeer s("netheader=4\nRecvDataDelayTimeOut=1000");
+        ASSERT_TRUE(s.ok);
+        const std::string frame = Frame(4, "hello");
+        ASSERT_TRUE(s.peer.Send(frame.substr(0, 1)));
+        ASSERT_TRUE(s.scene.WaitForTrace("Network Status Is Not Good. StartTick(70000)"));
+        ASSERT_TRUE(s.peer.Send(frame.substr(1, 3)));
+        ASSERT_TRUE(s.scene.WaitForTrace(":OnReceive(Len=3).\r\n"));
+        ASSERT_TRUE(s.peer.Send(frame.substr(4)));
+        EXPECT_EQ("hello", s.Next());
+
+        ASSERT_TRUE(s.peer.Send(Frame(4, "lost").substr(0, 3)));
+        ASSERT_TRUE(s.scene.WaitForTrace("Network Status Is Not Good. StartTick(70000)", 2));
+        g_tick += 1500;
+        ASSERT_TRUE(s.peer.Send(Frame(4, "new")));
+        EXPECT_EQ("new", s.Next());
+        EXPECT_TRUE(s.scene.WaitForTrace(
+            ":Network Status Bad. Discard Previous Message! OnReceiveDataTimeOut(1000)(dwElapse=1500). "
+            "dwEndTime=71500, dwStartTime=70000\r\n"));
+    }
+    platform::SetTickSource(nullptr);
+}
+
+TEST(ServerFraming, PeerLeavingMidMessageLeavesNothingBehind) {
+    ServedPeer s("netheader=4");
+    ASSERT_TRUE(s.ok);
+    ASSERT_TRUE(s.peer.Send(Frame(4, "half").substr(0, 3)));
+    ASSERT_TRUE(s.scene.WaitForTrace("Network Status Is Not Good."));
+    s.peer.Close();
+    ASSERT_TRUE(WaitUntil([&] { return s.host.GetNetworkStatus() == 1; }));
+    EXPECT_TRUE(s.scene.WaitForTrace("OnClose(000):"));
+    EXPECT_TRUE(s.host.CloseErrors().empty());
+
+    TcpConnection next;
+    ASSERT_TRUE(s.ConnectPeer(next));
+    ASSERT_TRUE(next.Send(Frame(4, "whole")));
+    EXPECT_EQ("whole", s.Next());
+    EXPECT_EQ((std::vector<std::string>{"whole"}), s.host.Received());
+}
+
+TEST(ServerFraming, ReceiveWaitsOnlyWhileAPeerIsConnected) {
+    ServedPeer s("netheader=4");
+    ASSERT_TRUE(s.ok);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ("<none>", s.Next(300));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(250));
+
+    EXPECT_EQ(0, s.host.SetRecvDataType(1));
+    ASSERT_TRUE(s.peer.Send(Frame(4, "notified only")));
+    ASSERT_TRUE(WaitUntil([&] { return s.host.Received().size() == 1; }));
+    EXPECT_EQ("<none>", s.Next(100));
+}
+
+TEST(ServerFraming, TransmitRecordMasksOrShowsTheHostsLogText) {
+    ServedPeer masked("netheader=5");
+    ASSERT_TRUE(masked.ok);
+    EXPECT_EQ(24, masked.Send("0123456789ABCDEFGHIJ", "secret", 6));
+    EXPECT_EQ(Frame(5, "0123456789ABCDEFGHIJ"), masked.peer.Receive(24));
+    EXPECT_TRUE(masked.scene.WaitForTrace("\r\nTRANSMIT:[SLen:20|RLen:24,0][0000]01234************HIJ\r\n"));
+    EXPECT_EQ(std::string::npos, masked.scene.Trace().find("secret"));
+
+    ServedPeer plain("netheader=5\nMaskLog=0");
+    ASSERT_TRUE(plain.ok);
+    EXPECT_EQ(24, plain.Send("0123456789ABCDEFGHIJ", "secret", 6));
+    EXPECT_TRUE(plain.scene.WaitForTrace("\r\nTRANSMIT:[SLen:6|RLen:24,0][0000]secret\r\n"));
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+#include "support/TcpConnection.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <fcntl.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace testsupport {
+namespace {
+
+bool WaitFor(int fd, short events, int timeoutMs) {
+    pollfd p{fd, events, 0};
+    return poll(&p, 1, timeoutMs) > 0;
+}
+
+int MsLeft(std::chrono::steady_clock::time_point end) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+bool TcpConnection::Connect(int port, const char* sourceIp, int timeoutMs) {
+    Close();
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, sourceIp, &local.sin_addr);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    peer.sin_port = htons(static_cast<uint16_t>(port));
+    int error = 0;
+    socklen_t len = sizeof error;
+    bool ok = bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+    if (ok && connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0)
+        ok = errno == EINPROGRESS && WaitFor(fd, POLLOUT, timeoutMs) &&
+             getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+    if (!ok) {
+        close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+void TcpConnection::Adopt(int fd) {
+    Close();
+    m_fd = fd;
+}
+
+bool TcpConnection::Send(const std::string& bytes) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (size_t off = 0; off < bytes.size();) {
+        ssize_t n = m_fd < 0 ? -1 : send(m_fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            off += static_cast<size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && MsLeft(end) > 0) {
+            WaitFor(m_fd, POLLOUT, MsLeft(end));
+        } else {
+            return false;
+        }
+    }
+    return m_fd >= 0;
+}
+
+std::string TcpConnection::Receive(size_t count, int timeoutMs) {
+    std::string got;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_fd >= 0 && got.size() < count) {
+        if (MsLeft(end) <= 0 || !WaitFor(m_fd, POLLIN, MsLeft(end))) break;
+        char buf[65536];
+        ssize_t n = recv(m_fd, buf, sizeof buf < count - got.size() ? sizeof buf : count - got.size(), MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (n <= 0) break;
+        got.append(buf, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+bool TcpConnection::WaitClosed(int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_fd >= 0 && MsLeft(end) > 0) {
+        if (!WaitFor(m_fd, POLLIN, MsLeft(end))) return false;
+        char buf[4096];
+        ssize_t n = recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return true;
+    }
+    return false;
+}
+
+void TcpConnection::MakeBlocking(int timeoutMs) {
+    if (m_fd < 0) return;
+    fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+void TcpConnection::Close() {
+    if (m_fd >= 0) close(m_fd);
+    m_fd = -1;
+}
+
+void TcpConnection::Reset() {
+    if (m_fd < 0) return;
+    linger l{1, 0};
+    setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    Close();
+}
+
+}  // namespace testsupport
