@@ -6,6 +6,15 @@
 
 namespace testsupport {
 
+// A recording host that also sends every message back to its peer.
+class EchoingHost : public RecordingHost {
+public:
+    void OnReceive(const unsigned char* data, unsigned long len, int error) override {
+        RecordingHost::OnReceive(data, len, error);
+        SendData(data, static_cast<int>(len), 0, nullptr, 0);
+    }
+};
+
 // A scratch folder with a NetWork.ini whose server session 0 listens on a
 // free loopback port.
 class ServerScene : public ClientScene {
