@@ -52,7 +52,6 @@ private:
 int RunHost(const HostOptions& options, bool server) {
     PrintingHost host(options);
     if (!options.config.empty()) host.SetConfigPathName(options.config.c_str());
-    host.SetRecvDataType(1);  // messages are printed as they arrive; nothing is queued
     const char* file = options.config.empty() ? "NetWork.ini" : options.config.c_str();
     if (host.StartTolvane(server ? 1 : 0, options.session) != 0) {
         if (server) {
@@ -65,6 +64,9 @@ int RunHost(const HostOptions& options, bool server) {
         }
         return 1;
     }
+    // Messages are printed as they arrive; nothing is queued. Set after the
+    // start, which chooses the side this call reaches.
+    host.SetRecvDataType(1);
     if (server) Print("listening");
     std::string line;
     while (std::getline(std::cin, line)) {
