@@ -191,6 +191,21 @@ TEST(ClientSessionTest, StartsOnceAndRepeatedStartStopLeaksNothing) {
     EXPECT_TRUE(WaitUntil([&] { return CountOpenDescriptors() == fds; }));
 }
 
+// Host threads take turns only for the copy: a short RecvData never waits
+// behind another thread's long one.
+TEST(ClientSessionTest, EachRecvDataCallerWaitsOnlyItsOwnTimeOut) {
+    ConnectedClient c("netheader=5");
+    ASSERT_TRUE(c.ok);
+    std::thread longWait([&] { EXPECT_EQ("late", c.Next(20000)); });
+    for (unsigned long timeout : {0ul, 50ul, 0ul, 50ul}) {
+        auto start = Clock::now();
+        EXPECT_EQ("<none>", c.Next(timeout));
+        EXPECT_LT(MsSince(start), 1000) << "time-out " << timeout;
+    }
+    ASSERT_TRUE(c.peer.Send(std::string("\0\0\0\4late", 8)));
+    longWait.join();
+}
+
 TEST(ClientSessionTest, QueuedMessagesOutliveTheConnectionUnlessOnlyNotified) {
     ConnectedClient c("netheader=5");
     ASSERT_TRUE(c.ok);
