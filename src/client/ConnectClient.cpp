@@ -11,6 +11,7 @@
 namespace {
 constexpr uint32_t kDefaultSendStallMs = 50000;
 constexpr int kSendWaitSliceMs = 50;
+constexpr uint32_t kAttemptSpacingMs = 100;
 }  // namespace
 
 CConnectClient::CConnectClient() = default;
@@ -127,6 +128,14 @@ void CConnectClient::SetSocketOptions() {
     }
 }
 
+uint32_t CConnectClient::CyclePause(const ClientSettings& s) {
+    uint32_t pause = s.ReconnInterval > 0 ? static_cast<uint32_t>(s.ReconnInterval) : 0;
+    // A cycle without attempts pauses at least as long as one attempt would
+    // have, so that no setting makes the session thread spin.
+    if (s.ConnectContinues <= 0 && pause < kAttemptSpacingMs) pause = kAttemptSpacingMs;
+    return pause;
+}
+
 int CConnectClient::ConnectToServer(int* pbFailReported) {
     SelectNextHost();
     const int cport = GetSettings().cport;
@@ -164,7 +173,7 @@ int CConnectClient::ConnectToServer(int* pbFailReported) {
                 *pbFailReported = 1;
                 reminder = false;
             }
-            PauseUnlessExit(100);
+            PauseUnlessExit(kAttemptSpacingMs);
         }
         if (connected) {
             m_nStatus = 0;
@@ -172,7 +181,7 @@ int CConnectClient::ConnectToServer(int* pbFailReported) {
             break;
         }
         if (IsExit()) break;
-        PauseUnlessExit(static_cast<uint32_t>(s.ReconnInterval > 0 ? s.ReconnInterval : 0));
+        PauseUnlessExit(CyclePause(s));
         SelectNextHost();
     }
     if (!CancelBlock()) WriteLog("CancelBlock Fail.%s:%d, LastError=%d", ip.c_str(), port, GetSocketError());

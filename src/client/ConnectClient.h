@@ -72,6 +72,7 @@ private:
     // most the send time-out); the bytes written, or -1.
     int WriteWhole(const unsigned char* data, int len);
     uint32_t SendStallLimit() const;
+    static uint32_t CyclePause(const ClientSettings& s);
 
     mutable std::mutex m_settingsLock;
     ClientSettings m_settings;

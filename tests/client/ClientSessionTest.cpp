@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "platform/Time.h"
@@ -78,13 +79,20 @@ TEST(ClientSessionTest, UnreachableHostIsReportedOncePerPhaseThenEvery30Seconds)
     platform::SetTickSource(nullptr);
 }
 
-TEST(ClientSessionTest, ZeroConnectContinuesMakesNoAttempt) {
+// Cycles without attempts still pause: no setting makes the session thread spin.
+TEST(ClientSessionTest, CyclesWithoutAttemptsMakeNoAttemptAndDoNotSpin) {
     LoopbackPeer peer;
-    ClientScene scene;
-    RecordingHost host;
-    ASSERT_EQ(0, scene.Start(host, peer.port(), "[NetworkPara_client_0]\nConnectContinues=0\nReconnInterval=10\n"));
-    EXPECT_FALSE(peer.Accept(400));
-    EXPECT_EQ(0u, CountOf(scene.Trace(), "Connect Fail"));
+    for (const char* keys : {"ConnectContinues=0\nReconnInterval=10", "ConnectContinues=0\nReconnInterval=-1",
+                             "ConnectContinues=-3\nReconnInterval=0"}) {
+        SCOPED_TRACE(keys);
+        ClientScene scene;
+        RecordingHost host;
+        ASSERT_EQ(0, scene.Start(host, peer.port(), std::string("[NetworkPara_client_0]\n") + keys + "\n"));
+        const std::clock_t cpu = std::clock();
+        EXPECT_FALSE(peer.Accept(400));
+        EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 25) << "CPU time";  // spinning costs 80 ms and more
+        EXPECT_EQ(0u, CountOf(scene.Trace(), "Connect Fail"));
+    }
 }
 
 TEST(ClientSessionTest, HostListRotatesAfterEachLossAndEachFailedCycle) {
