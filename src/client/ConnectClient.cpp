@@ -178,13 +178,18 @@ int CConnectClient::ConnectToServer(int* pbFailReported) {
         if (connected) {
             m_nStatus = 0;
             WriteLog("Connect OK.%s:%d, LastError=%d", ip.c_str(), port, GetSocketError());
+            // Told before the socket's events are switched on, so that the
+            // connection's messages and close reach the host after it.
+            OnConnectionMade();
             break;
         }
         if (IsExit()) break;
         PauseUnlessExit(CyclePause(s));
         SelectNextHost();
     }
-    if (!CancelBlock()) WriteLog("CancelBlock Fail.%s:%d, LastError=%d", ip.c_str(), port, GetSocketError());
+    // A stop from inside the host's notification has closed the socket already.
+    if (GetSocketHandle() != INVALID_SOCKET && !CancelBlock())
+        WriteLog("CancelBlock Fail.%s:%d, LastError=%d", ip.c_str(), port, GetSocketError());
     return connected ? 1 : 0;
 }
 

@@ -32,6 +32,9 @@ public:
     virtual int CreateClientSocket();
     // 1 when connected, 0 when the exit flag ended the loop.
     virtual int ConnectToServer(int* pbFailReported);
+    // Called by ConnectToServer once connected, before the socket's events
+    // are selected again.
+    virtual void OnConnectionMade() {}
 
     int ReadConfig(int n);
     void SetConfigPath(const char* path);

@@ -70,7 +70,7 @@ void CConnector::StopSession() {
     m_SocketWnd.WaitForHandlers(kHandlerDrainMs);
 }
 
-void CConnector::NotifyConnected() {
+void CConnector::OnConnectionMade() {
     if (CITolvane* service = m_pService.load()) service->OnConnect(0);
     platform::SendMessageA(GetHostWnd(), kHostConnectionMessage, 0, kHostConnected);
 }
@@ -81,10 +81,7 @@ int CConnector::Run() {
     int failReported = 0;
     while (!IsExit()) {
         while (!IsExit()) {
-            if (ConnectToServer(&failReported) == 1) {
-                NotifyConnected();
-                break;
-            }
+            if (ConnectToServer(&failReported) == 1) break;  // the host has been told
         }
         if (IsExit()) break;
         failReported = 0;

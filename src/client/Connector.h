@@ -41,7 +41,7 @@ public:
 
 private:
     void WaitDataOrConnectEvent();
-    void NotifyConnected();
+    void OnConnectionMade() override;
 
     std::atomic<int> m_bClosed{0};
     std::atomic<CITolvane*> m_pService{nullptr};

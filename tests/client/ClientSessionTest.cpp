@@ -156,6 +156,23 @@ TEST(ClientSessionTest, StopEndsTheSessionInEveryState) {
     }
 }
 
+// A connection's data and close, already waiting while the host is still in
+// OnConnect, reach it after OnConnect, and the status agrees with each call.
+TEST(ClientSessionTest, NotificationsOfAConnectionFollowItsOnConnect) {
+    LoopbackPeer peer;
+    ClientScene scene;
+    RecordingHost host;
+    std::atomic<bool> peerDone{false};
+    host.onConnect = [&] { WaitUntil([&] { return peerDone.load(); }); };
+    ASSERT_EQ(0, scene.Start(host, peer.port(), "netheader=5"));
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(peer.Send(std::string("\0\0\0\2hi", 6)));
+    peer.Close();
+    peerDone = true;
+    ASSERT_TRUE(WaitUntil([&] { return host.Events().size() >= 3; }));
+    EXPECT_EQ((std::vector<std::string>{"connect:0", "receive:0", "close:1"}), host.Events());
+}
+
 // A host may stop the service from inside its own notifications.
 TEST(ClientSessionTest, StopFromInsideANotification) {
     LoopbackPeer peer;
