@@ -153,10 +153,10 @@ int CConnectClient::ConnectToServer(int* pbFailReported) {
         for (int attempt = 0; attempt < s.ConnectContinues && !IsExit(); ++attempt) {
             if (Connect(ip.c_str(), static_cast<unsigned>(port))) {
                 if (UsesTls()) {
-                    if (m_Tls.iSSLConnect(GetSocketHandle(), m_szConfigPath))
-                        WriteLog("%s", "SSL Connect Success.");
-                    else
-                        WriteLog("%s", "SSL Connect Failed.");
+                    m_bHandshaking = true;
+                    const int shaken = IsExit() ? 0 : m_Tls.iSSLConnect(GetSocketHandle(), m_szConfigPath);
+                    m_bHandshaking = false;
+                    WriteLog("%s", shaken ? "SSL Connect Success." : "SSL Connect Failed.");
                 }
                 connected = true;
                 break;

@@ -68,6 +68,7 @@ protected:
     std::atomic<int> m_nStatus{1};
     platform::Event m_hConnectEvent{false, false};
     CReceiveQueue m_queue;
+    std::atomic<bool> m_bHandshaking{false};  // the session thread is in a TLS handshake
 
 private:
     int TryCreate(unsigned port);

@@ -41,6 +41,8 @@ public:
 
 private:
     void WaitDataOrConnectEvent();
+    // One read and its messages; the caller holds m_receiveLock.
+    void ReadAndAssemble(int error);
     void OnConnectionMade() override;
 
     std::atomic<int> m_bClosed{0};

@@ -173,6 +173,27 @@ TEST(ClientSessionTest, NotificationsOfAConnectionFollowItsOnConnect) {
     EXPECT_EQ((std::vector<std::string>{"connect:0", "receive:0", "close:1"}), host.Events());
 }
 
+// A stop returns only once a notification in progress has returned, however
+// long it takes, so that the host may destroy the object at once.
+TEST(ClientSessionTest, StopWaitsForANotificationInProgress) {
+    LoopbackPeer peer;
+    ClientScene scene;
+    RecordingHost host;
+    std::atomic<bool> inHandler{false}, stopped{false}, handlerDone{false};
+    host.onReceive = [&] {
+        inHandler = true;
+        WaitUntil([&] { return stopped.load(); }, std::chrono::milliseconds(2500));  // longer than any stop limit
+        handlerDone = true;
+    };
+    ASSERT_EQ(0, scene.Start(host, peer.port(), "netheader=5"));
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(peer.Send(std::string("\0\0\0\2hi", 6)));
+    ASSERT_TRUE(WaitUntil([&] { return inHandler.load(); }));
+    host.StopTolvane();
+    stopped = true;
+    EXPECT_TRUE(handlerDone);
+}
+
 // A host may stop the service from inside its own notifications.
 TEST(ClientSessionTest, StopFromInsideANotification) {
     LoopbackPeer peer;
