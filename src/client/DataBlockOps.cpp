@@ -26,11 +26,3 @@ void AppendDataBlock(_DATA_BLOCK* block, const void* data, uint32_t len) {
     if (len > 0) std::memcpy(block->data + used, data, len);
     block->length = used + len;
 }
-
-std::string BytesText(const unsigned char* data, size_t len) {
-    const void* zero = std::memchr(data, 0, len);
-    size_t n = zero ? static_cast<size_t>(static_cast<const unsigned char*>(zero) - data) : len;
-    return std::string(reinterpret_cast<const char*>(data), n);
-}
-
-std::string DataBlockText(const _DATA_BLOCK& block) { return BytesText(block.data, UsedBytes(block)); }

@@ -15,7 +15,3 @@ void SetDataBlock(_DATA_BLOCK* block, const void* data, uint32_t len);
 // Appends `len` bytes behind the content; the caller checks that they fit.
 void AppendDataBlock(_DATA_BLOCK* block, const void* data, uint32_t len);
 
-// Bytes read as text: up to the first zero byte, never past `len`.
-std::string BytesText(const unsigned char* data, size_t len);
-// The block's data read as text, as a "%s" of the data would show them.
-std::string DataBlockText(const _DATA_BLOCK& block);
