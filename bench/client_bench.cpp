@@ -69,8 +69,8 @@ public:
         m_changed.notify_all();
     }
     void OnReceive(const unsigned char* data, unsigned long len, int) override {
-        if (m_expected.empty()) return;
-        if (len == m_expected.size() && std::memcmp(data, m_expected.data(), len) == 0) ++m_matched;
+        if (m_expected.empty() || len != m_expected.size() || std::memcmp(data, m_expected.data(), len) != 0) return;
+        if (++m_matched != m_target) return;  // only the last one wakes the waiter
         std::lock_guard<std::mutex> lock(m_lock);
         m_changed.notify_all();
     }
@@ -84,11 +84,12 @@ public:
     // Waits until `count` expected messages came through OnReceive (at most
     // 10 s without progress); how many came.
     int WaitForMatched(int count) {
+        m_target = count;
         std::unique_lock<std::mutex> lock(m_lock);
         int seen = -1;
         while (m_matched < count && seen != m_matched.load()) {
             seen = m_matched;
-            m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_matched >= count || m_matched != seen; });
+            m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_matched >= count; });
         }
         return m_matched;
     }
@@ -104,6 +105,7 @@ private:
     bool m_connected = false;
     const std::string m_expected;
     std::atomic<int> m_matched{0};
+    std::atomic<int> m_target{-1};
 };
 
 // Round trips of 100-byte messages after as many unmeasured ones for warm-up;

@@ -150,5 +150,6 @@ void CConnector::ReadAndAssemble(int error) {
     }
     m_ReadBlock.length = static_cast<uint32_t>(n);
     WriteReadTrace(*this, error, m_ReadBlock, n);
+    CReceiveQueue::WakeBatch batch(m_queue);  // the read's messages wake RecvData once
     m_assembler.OnRead(m_ReadBlock.data, n, error, GetFramingSettings());
 }

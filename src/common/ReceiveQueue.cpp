@@ -25,8 +25,27 @@ void CReceiveQueue::PushDataBlock(const _DATA_BLOCK& block) {
         if (m_count == m_slots.size()) Grow();
         m_slots[(m_head + m_count) % m_slots.size()].assign(block.data, block.data + len);
         ++m_count;
+        if (m_batching) {
+            m_wakeHeld = true;
+            return;
+        }
     }
     m_queued.notify_one();
+}
+
+CReceiveQueue::WakeBatch::WakeBatch(CReceiveQueue& queue) : m_queue(queue) {
+    std::lock_guard<std::mutex> lock(m_queue.m_queueLock);
+    m_queue.m_batching = true;
+}
+
+CReceiveQueue::WakeBatch::~WakeBatch() {
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(m_queue.m_queueLock);
+        wake = m_queue.m_wakeHeld;
+        m_queue.m_batching = m_queue.m_wakeHeld = false;
+    }
+    if (wake) m_queue.m_queued.notify_all();
 }
 
 int CReceiveQueue::PopDataBlock(_DATA_BLOCK* out) {

@@ -30,6 +30,20 @@ public:
     // its own time-out, never behind another caller's wait.
     int TakeMessage(_DATA_BLOCK* block, unsigned char* buf, int* len, unsigned long timeoutMs, bool disconnected);
 
+    // While one exists, messages pushed on its thread wake the waiting
+    // callers only when it ends: the messages of one socket read then cost
+    // one wake-up instead of one each.
+    class WakeBatch {
+    public:
+        explicit WakeBatch(CReceiveQueue& queue);
+        ~WakeBatch();
+        WakeBatch(const WakeBatch&) = delete;
+        WakeBatch& operator=(const WakeBatch&) = delete;
+
+    private:
+        CReceiveQueue& m_queue;
+    };
+
     int SetRecvDataType(int type) {
         m_nRecvDataType = type;
         return 0;
@@ -51,5 +65,7 @@ private:
     std::vector<std::vector<unsigned char>> m_slots;  // ring; guarded by m_queueLock
     size_t m_head = 0;
     size_t m_count = 0;
+    bool m_batching = false;    // guarded by m_queueLock
+    bool m_wakeHeld = false;    // a push of the batch has not woken anyone yet
     std::atomic<int> m_nRecvDataType{0};
 };
