@@ -57,18 +57,21 @@ bool PlainClient::SendFrame(const std::string& body) {
 }
 
 bool PlainClient::ReadExactly(char* data, size_t len) {
-    while (m_buffered.size() - m_offset < len) {
-        if (m_offset) {
-            m_buffered.erase(0, m_offset);
-            m_offset = 0;
+    while (m_end - m_begin < len) {
+        if (m_begin) {
+            std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+            m_end -= m_begin;
+            m_begin = 0;
         }
-        char chunk[65536];
-        int n = m_ssl ? SSL_read(m_ssl, chunk, sizeof chunk) : static_cast<int>(recv(m_fd, chunk, sizeof chunk, 0));
+        const size_t room = m_buffer.size() - m_end;
+        const int want = static_cast<int>(room > (1u << 30) ? (1u << 30) : room);
+        int n = m_ssl ? SSL_read(m_ssl, m_buffer.data() + m_end, want)
+                      : static_cast<int>(recv(m_fd, m_buffer.data() + m_end, static_cast<size_t>(want), 0));
         if (n <= 0) return false;
-        m_buffered.append(chunk, static_cast<size_t>(n));
+        m_end += static_cast<size_t>(n);
     }
-    std::memcpy(data, m_buffered.data() + m_offset, len);
-    m_offset += len;
+    std::memcpy(data, m_buffer.data() + m_begin, len);
+    m_begin += len;
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 typedef struct ssl_ctx_st SSL_CTX;
 typedef struct ssl_st SSL;
@@ -25,6 +26,8 @@ private:
     int m_fd = -1;
     SSL_CTX* m_ctx = nullptr;
     SSL* m_ssl = nullptr;
-    std::string m_buffered;  // bytes read but not yet handed out
-    size_t m_offset = 0;
+    // Bytes read but not yet handed out lie in m_buffer[m_begin, m_end); reads
+    // fill it as far as they can, so one recv brings in hundreds of messages.
+    std::vector<char> m_buffer = std::vector<char>(4 << 20);
+    size_t m_begin = 0, m_end = 0;
 };

@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -41,20 +43,37 @@ std::string Frame(const std::string& body) {
     return std::string(reinterpret_cast<const char*>(&n), 4) + body;
 }
 
+// The library client as a host would drive it. With `notifyOnly` messages
+// reach the host through OnReceive alone (SetRecvDataType 1), which counts
+// those equal to `expected`.
 class LibraryClient : public CITolvane {
 public:
-    LibraryClient(const std::string& folder, int port, const std::string& certs, int tlsReadMode) {
+    LibraryClient(const std::string& folder, int port, const std::string& certs, int tlsReadMode,
+                  bool notifyOnly = false, const std::string& expected = std::string())
+        : m_expected(expected) {
         std::string ini = folder + "/NetWork.ini";
         std::ofstream(ini) << devkit::ClientIni(port, 5, "", certs);
         SetConfigPathName(ini.c_str());
         SetLogPath((folder + "/Log/").c_str());
         ExecuteCMD(4, nullptr, static_cast<unsigned long>(tlsReadMode), nullptr, nullptr, 0);
+        if (notifyOnly) SetRecvDataType(1);
         StartTolvane(0, 0);
-        auto end = Clock::now() + std::chrono::seconds(10);
-        while (!connected && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_connected; });
     }
     ~LibraryClient() override { StopTolvane(); }
-    void OnConnect(int) override { connected = true; }
+    void OnConnect(int) override {
+        std::lock_guard<std::mutex> lock(m_lock);
+        connectedAt = Clock::now();  // the timed window starts with the connection
+        m_connected = true;
+        m_changed.notify_all();
+    }
+    void OnReceive(const unsigned char* data, unsigned long len, int) override {
+        if (m_expected.empty() || len != m_expected.size() || std::memcmp(data, m_expected.data(), len) != 0) return;
+        if (++m_matched != m_target) return;  // only the last one wakes the waiter
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_changed.notify_all();
+    }
     bool Recv(std::string* body) {
         static unsigned char buf[102400];
         int len = 0;
@@ -62,13 +81,41 @@ public:
         body->assign(reinterpret_cast<char*>(buf), static_cast<size_t>(len));
         return true;
     }
-    std::atomic<bool> connected{false};
+    // Waits until `count` expected messages came through OnReceive (at most
+    // 10 s without progress); how many came.
+    int WaitForMatched(int count) {
+        m_target = count;
+        std::unique_lock<std::mutex> lock(m_lock);
+        int seen = -1;
+        while (m_matched < count && seen != m_matched.load()) {
+            seen = m_matched;
+            m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_matched >= count; });
+        }
+        return m_matched;
+    }
+    bool connected() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_connected;
+    }
+    Clock::time_point connectedAt;
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_connected = false;
+    const std::string m_expected;
+    std::atomic<int> m_matched{0};
+    std::atomic<int> m_target{-1};
 };
 
-// Round trips of 100-byte messages; `exchange` sends one and waits for its echo.
+// Round trips of 100-byte messages after as many unmeasured ones for warm-up;
+// `exchange` sends one and waits for its echo.
 Latency RoundTrips(int count, const std::function<bool(const std::string&)>& exchange) {
     std::string body(100, 'r');
+    for (int i = 0; i < count / 4; ++i)
+        if (!exchange(body)) return {};
     std::vector<double> us;
+    us.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         auto start = Clock::now();
         if (!exchange(body)) break;
@@ -77,11 +124,9 @@ Latency RoundTrips(int count, const std::function<bool(const std::string&)>& exc
     return Percentiles(us);
 }
 
-// Messages per second of `count` 1 KB messages the peer sends right after the
-// connection is made; `connectAndReceive` returns how many arrived intact.
-double Throughput(int count, const std::function<int()>& connectAndReceive) {
-    auto start = Clock::now();
-    int got = connectAndReceive();
+// Messages per second of `count` messages received from `start` on; 0 when
+// not all arrived intact.
+double Rate(int count, int got, Clock::time_point start) {
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return got == count ? count / seconds : 0;
 }
@@ -95,12 +140,23 @@ long ResidentKb() {
 struct Row {
     std::string what;
     Latency plain, library;
-    double plainRate = 0, libraryRate = 0;
+    double plainRate = 0, recvRate = 0, notifyRate = 0;
 };
+
+// A peer that sends `count` frames of `body` on every connection, prepared
+// beforehand as one buffer of up to 1000 frames (about 1 MB) written again
+// and again.
+void PrepareStream(devkit::EchoPeer& peer, const std::string& body, int count) {
+    const int perWrite = std::min(count, 1000);
+    std::string chunk;
+    chunk.reserve(static_cast<size_t>(perWrite) * (body.size() + 4));
+    for (int i = 0; i < perWrite; ++i) chunk += Frame(body);
+    peer.SetGreeting(chunk, count / perWrite);
+}
 
 Row Measure(const std::string& what, const std::string& folder, const std::string& certs, int tlsReadMode,
             int rttCount, int streamCount) {
-    Row row{what, {}, {}, 0, 0};
+    Row row{what, {}, {}, 0, 0, 0};
     const bool tls = !certs.empty();
     const std::string cert = tls ? certs + "/ServerCACert.pem" : "", key = tls ? certs + "/ServerKey.pem" : "";
     const std::string kb(1024, 'k');
@@ -115,33 +171,32 @@ Row Measure(const std::string& what, const std::string& folder, const std::strin
     {
         devkit::EchoPeer peer(cert, key);
         LibraryClient lib(folder, peer.port(), certs, tlsReadMode);
+        std::string back;
         row.library = RoundTrips(rttCount, [&](const std::string& b) {
-            std::string back;
             return lib.SendData(b.data(), static_cast<int>(b.size()), 0, nullptr, 0) > 0 && lib.Recv(&back) &&
                    back == b;
         });
     }
+    devkit::EchoPeer peer(cert, key);
+    PrepareStream(peer, kb, streamCount);
     {
-        devkit::EchoPeer peer(cert, key);
-        peer.SetGreeting(Frame(kb), streamCount);
-        row.plainRate = Throughput(streamCount, [&] {
-            PlainClient c(peer.port(), tls);
-            int got = 0;
-            std::string body;
-            while (got < streamCount && c.RecvFrame(&body) && body == kb) ++got;
-            return got;
-        });
+        PlainClient c(peer.port(), tls);
+        const auto start = Clock::now();
+        int got = 0;
+        std::string body;
+        while (got < streamCount && c.RecvFrame(&body) && body == kb) ++got;
+        row.plainRate = Rate(streamCount, got, start);
     }
     {
-        devkit::EchoPeer peer(cert, key);
-        peer.SetGreeting(Frame(kb), streamCount);
-        row.libraryRate = Throughput(streamCount, [&] {
-            LibraryClient lib(folder, peer.port(), certs, tlsReadMode);
-            int got = 0;
-            std::string body;
-            while (got < streamCount && lib.Recv(&body) && body == kb) ++got;
-            return got;
-        });
+        LibraryClient lib(folder, peer.port(), certs, tlsReadMode);
+        int got = 0;
+        std::string body;
+        while (got < streamCount && lib.Recv(&body) && body == kb) ++got;
+        row.recvRate = Rate(streamCount, got, lib.connectedAt);
+    }
+    {
+        LibraryClient lib(folder, peer.port(), certs, tlsReadMode, true, kb);
+        row.notifyRate = Rate(streamCount, lib.WaitForMatched(streamCount), lib.connectedAt);
     }
     return row;
 }
@@ -160,9 +215,9 @@ int main() {
     long after = ResidentKb();
 
     std::vector<Row> rows = {
-        Measure("plain TCP", folder, "", 0, 2000, 20000),
+        Measure("plain TCP", folder, "", 0, 20000, 200000),
         Measure("TLS, polling reads", folder, certs, 0, 40, 300),
-        Measure("TLS, reads on events", folder, certs, 1, 2000, 20000),
+        Measure("TLS, reads on events", folder, certs, 1, 20000, 200000),
     };
     delete one;
 
@@ -172,11 +227,12 @@ int main() {
     for (const Row& r : rows)
         std::printf("%-22s %10.1f %10.1f %10.1f %10.1f %8.2f %8.2f\n", r.what.c_str(), r.plain.p50, r.plain.p99,
                     r.library.p50, r.library.p99, r.library.p50 / r.plain.p50, r.library.p99 / r.plain.p99);
-    std::printf("\nOne-way throughput of 1 KB messages taken with RecvData, messages per second\n");
-    std::printf("%-22s %12s %12s %8s\n", "", "plain", "library", "share");
+    auto share = [](double part, double whole) { return whole > 0 ? 100.0 * part / whole : 0.0; };
+    std::printf("\nOne-way throughput of 1 KB messages, messages per second\n");
+    std::printf("%-22s %10s %10s %7s %10s %7s\n", "", "plain", "RecvData", "share", "OnReceive", "share");
     for (const Row& r : rows)
-        std::printf("%-22s %12.0f %12.0f %7.0f%%\n", r.what.c_str(), r.plainRate, r.libraryRate,
-                    r.plainRate > 0 ? 100.0 * r.libraryRate / r.plainRate : 0.0);
+        std::printf("%-22s %10.0f %10.0f %6.1f%% %10.0f %6.1f%%\n", r.what.c_str(), r.plainRate, r.recvRate,
+                    share(r.recvRate, r.plainRate), r.notifyRate, share(r.notifyRate, r.plainRate));
     std::printf("\nResident memory of one idle CITolvane: %ld KB\n", after - before);
     std::printf("Trace files: %s/Log/\n", folder.c_str());
     return 0;

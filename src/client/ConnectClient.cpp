@@ -10,6 +10,7 @@
 
 namespace {
 constexpr uint32_t kDefaultSendStallMs = 50000;
+constexpr uint32_t kAttemptSpacingMs = 100;
 }  // namespace
 
 CConnectClient::CConnectClient() = default;
@@ -112,6 +113,14 @@ void CConnectClient::SetSocketOptions() {
                            ConnectionOptions{s.SndRcvTimeout, s.EnableKeepAlive, s.KeepAliveTimes, s.KeepAliveInterval});
 }
 
+uint32_t CConnectClient::CyclePause(const ClientSettings& s) {
+    uint32_t pause = s.ReconnInterval > 0 ? static_cast<uint32_t>(s.ReconnInterval) : 0;
+    // A cycle without attempts pauses at least as long as one attempt would
+    // have, so that no setting makes the session thread spin.
+    if (s.ConnectContinues <= 0 && pause < kAttemptSpacingMs) pause = kAttemptSpacingMs;
+    return pause;
+}
+
 int CConnectClient::ConnectToServer(int* pbFailReported) {
     SelectNextHost();
     const int cport = GetSettings().cport;
@@ -129,10 +138,10 @@ int CConnectClient::ConnectToServer(int* pbFailReported) {
         for (int attempt = 0; attempt < s.ConnectContinues && !IsExit(); ++attempt) {
             if (Connect(ip.c_str(), static_cast<unsigned>(port))) {
                 if (UsesTls()) {
-                    if (m_Tls.iSSLConnect(GetSocketHandle(), m_szConfigPath))
-                        WriteLog("%s", "SSL Connect Success.");
-                    else
-                        WriteLog("%s", "SSL Connect Failed.");
+                    m_bHandshaking = true;
+                    const int shaken = IsExit() ? 0 : m_Tls.iSSLConnect(GetSocketHandle(), m_szConfigPath);
+                    m_bHandshaking = false;
+                    WriteLog("%s", shaken ? "SSL Connect Success." : "SSL Connect Failed.");
                 }
                 connected = true;
                 break;
@@ -149,18 +158,23 @@ int CConnectClient::ConnectToServer(int* pbFailReported) {
                 *pbFailReported = 1;
                 reminder = false;
             }
-            PauseUnlessExit(100);
+            PauseUnlessExit(kAttemptSpacingMs);
         }
         if (connected) {
             m_nStatus = 0;
             WriteLog("Connect OK.%s:%d, LastError=%d", ip.c_str(), port, GetSocketError());
+            // Told before the socket's events are switched on, so that the
+            // connection's messages and close reach the host after it.
+            OnConnectionMade();
             break;
         }
         if (IsExit()) break;
-        PauseUnlessExit(static_cast<uint32_t>(s.ReconnInterval > 0 ? s.ReconnInterval : 0));
+        PauseUnlessExit(CyclePause(s));
         SelectNextHost();
     }
-    if (!CancelBlock()) WriteLog("CancelBlock Fail.%s:%d, LastError=%d", ip.c_str(), port, GetSocketError());
+    // A stop from inside the host's notification has closed the socket already.
+    if (GetSocketHandle() != INVALID_SOCKET && !CancelBlock())
+        WriteLog("CancelBlock Fail.%s:%d, LastError=%d", ip.c_str(), port, GetSocketError());
     return connected ? 1 : 0;
 }
 

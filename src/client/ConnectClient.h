@@ -32,6 +32,9 @@ public:
     virtual int CreateClientSocket();
     // 1 when connected, 0 when the exit flag ended the loop.
     virtual int ConnectToServer(int* pbFailReported);
+    // Called by ConnectToServer once connected, before the socket's events
+    // are selected again.
+    virtual void OnConnectionMade() {}
 
     int ReadConfig(int n);
     void SetConfigPath(const char* path);
@@ -65,6 +68,7 @@ protected:
     std::atomic<int> m_nStatus{1};
     platform::Event m_hConnectEvent{false, false};
     CReceiveQueue m_queue;
+    std::atomic<bool> m_bHandshaking{false};  // the session thread is in a TLS handshake
 
 private:
     int TryCreate(unsigned port);
@@ -72,6 +76,7 @@ private:
     // most the send time-out); the bytes written, or -1.
     int WriteWhole(const unsigned char* data, int len);
     uint32_t SendStallLimit() const;
+    static uint32_t CyclePause(const ClientSettings& s);
 
     mutable std::mutex m_settingsLock;
     ClientSettings m_settings;

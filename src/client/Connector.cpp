@@ -9,11 +9,10 @@ namespace {
 constexpr unsigned int kHostConnectionMessage = 9913;
 constexpr intptr_t kHostConnected = 1;
 constexpr intptr_t kHostClosed = 2;
-constexpr uint32_t kStopLimitMs = 10000;
-constexpr uint32_t kHandlerDrainMs = 2000;
 constexpr uint32_t kTlsPollMs = 50;
 constexpr uint32_t kReconnectPauseMs = 200;
 constexpr int kMaxReadBytes = 102398;
+constexpr int kShutdownBoth = 2;
 }  // namespace
 
 CConnector::CConnector()
@@ -31,14 +30,14 @@ CConnector::~CConnector() {
     // A host that forgot to stop must not be left with a thread that runs on
     // a destroyed object.
     if (m_bSessionStarted) StopSession();
-    Stop(kStopLimitMs);  // waits for a session that stopped itself to return
+    Stop(platform::kInfinite);  // waits for a session that stopped itself to return
     m_SocketWnd.DestroySocketWindow();
 }
 
 int CConnector::Start(unsigned flags, unsigned stackSize, void* security) {
     std::lock_guard<std::mutex> lock(m_startLock);
     // A session stopped from inside its own notification may still be returning.
-    if (!m_bSessionStarted) Stop(kStopLimitMs);
+    if (!m_bSessionStarted) Stop(platform::kInfinite);
     SetExitFlag(0);
     std::string ip;
     int port = 0;
@@ -58,19 +57,24 @@ void CConnector::StopSession() {
     WriteLog("Close connection.%s:%d\r\n", ip.c_str(), GetSettings().cport);
     SetExitFlag(1);
     m_hConnectEvent.Set();
+    // A handshake blocks in the socket; ending the connection ends it.
+    if (m_bHandshaking) ShutDown(kShutdownBoth);
     {
+        // Every wait of the session thread ends at the exit flag, so only a
+        // host notification running on it can hold this up, and the host may
+        // destroy the service object as soon as this returns.
         std::lock_guard<std::mutex> lock(m_startLock);
-        Stop(kStopLimitMs);
+        Stop(platform::kInfinite);
         m_bSessionStarted = false;
     }
     m_nStatus = 1;
     Close();
-    // A handler of the closed connection may still be running; the host may
-    // destroy the service object as soon as this returns.
-    m_SocketWnd.WaitForHandlers(kHandlerDrainMs);
+    // Likewise for a handler of the closed connection still running.
+    m_SocketWnd.WaitForHandlers(platform::kInfinite);
 }
 
-void CConnector::NotifyConnected() {
+void CConnector::OnConnectionMade() {
+    if (IsExit()) return;  // a handshake cut short by a stop
     if (CITolvane* service = m_pService.load()) service->OnConnect(0);
     platform::SendMessageA(GetHostWnd(), kHostConnectionMessage, 0, kHostConnected);
 }
@@ -81,10 +85,7 @@ int CConnector::Run() {
     int failReported = 0;
     while (!IsExit()) {
         while (!IsExit()) {
-            if (ConnectToServer(&failReported) == 1) {
-                NotifyConnected();
-                break;
-            }
+            if (ConnectToServer(&failReported) == 1) break;  // the host has been told
         }
         if (IsExit()) break;
         failReported = 0;
@@ -104,7 +105,13 @@ void CConnector::WaitDataOrConnectEvent() {
     if (UsesTls() && m_nTlsReadMode != 1) {
         int selected = AsyncSelect(FD_CONNECT | FD_CLOSE);
         WriteLog("WaitDataOrConnectEvent AsyncSelect(%03d)", selected);
-        while (!m_hConnectEvent.Wait(kTlsPollMs)) OnReceive(0);
+        while (!m_hConnectEvent.Wait(kTlsPollMs)) {
+            // A reader on the notification thread (events may still have been
+            // selected) may be in a host notification that stops the session:
+            // then this round is skipped rather than waited for.
+            std::unique_lock<std::mutex> lock(m_receiveLock, std::try_to_lock);
+            if (lock.owns_lock()) ReadAndAssemble(0);
+        }
         return;
     }
     WriteLog("%s", "Wait Data Event From Windows. WaitForSingleObject (m_hConnectEvent, INFINITE). ");
@@ -130,6 +137,10 @@ void CConnector::OnClose(int error) {
 
 void CConnector::OnReceive(int error) {
     std::lock_guard<std::mutex> lock(m_receiveLock);
+    ReadAndAssemble(error);
+}
+
+void CConnector::ReadAndAssemble(int error) {
     ClearDataBlock(&m_ReadBlock);
     const bool tls = UsesTls();
     int n = tls ? m_Tls.iSSLReceive(m_ReadBlock.data, kMaxReadBytes) : Receive(m_ReadBlock.data, kMaxReadBytes, 0);
@@ -139,5 +150,6 @@ void CConnector::OnReceive(int error) {
     }
     m_ReadBlock.length = static_cast<uint32_t>(n);
     WriteReadTrace(*this, error, m_ReadBlock, n);
+    CReceiveQueue::WakeBatch batch(m_queue);  // the read's messages wake RecvData once
     m_assembler.OnRead(m_ReadBlock.data, n, error, GetFramingSettings());
 }

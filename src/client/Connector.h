@@ -41,7 +41,9 @@ public:
 
 private:
     void WaitDataOrConnectEvent();
-    void NotifyConnected();
+    // One read and its messages; the caller holds m_receiveLock.
+    void ReadAndAssemble(int error);
+    void OnConnectionMade() override;
 
     std::atomic<int> m_bClosed{0};
     std::atomic<CITolvane*> m_pService{nullptr};

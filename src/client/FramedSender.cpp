@@ -1,5 +1,6 @@
 #include "client/FramedSender.h"
 
+#include <climits>
 #include <string>
 
 #include "client/DataBlockOps.h"
@@ -30,9 +31,11 @@ int CFramedSender::SendFramed(const FramingSettings& settings, int maskLog, cons
     if (maskLog == 1) MaskLogData(1, m_SendLogBlock.data, static_cast<int>(m_SendLogBlock.length));
     if (!m_pLog) return result;
     const bool useLogText = logLen >= 1 && logText && maskLog != 1;
-    const std::string text =
-        useLogText ? std::string(static_cast<const char*>(logText)) : DataBlockText(m_SendLogBlock);
-    m_pLog->WriteLogEx(kTraceTransmit, "[SLen:%d|RLen:%d,%d][%02X%02X]%s\r\n", useLogText ? logLen : len, result,
-                       error, m_SendBlock.data[0], m_SendBlock.data[1], text.c_str());
+    // The text ends at its first zero byte; "%.*s" reads no further.
+    const char* text = useLogText ? static_cast<const char*>(logText)
+                                  : reinterpret_cast<const char*>(m_SendLogBlock.data);
+    const int textLen = useLogText ? INT_MAX : static_cast<int>(m_SendLogBlock.length);
+    m_pLog->WriteLogEx(kTraceTransmit, "[SLen:%d|RLen:%d,%d][%02X%02X]%.*s\r\n", useLogText ? logLen : len, result,
+                       error, m_SendBlock.data[0], m_SendBlock.data[1], textLen, text);
     return result;
 }

@@ -12,13 +12,15 @@ void WriteReadFailedTrace(CTraceLog& log, int error, int n, int lastError) {
 void WriteReadTrace(CTraceLog& log, int error, const _DATA_BLOCK& read, int n) {
     if (n > 2) {
         const size_t len = std::min<size_t>(static_cast<size_t>(n), kDataBlockBytes);
-        log.WriteLog("[OnReceive(%d). recvLen(%d)]:[%02X%02X]%s", error, n, read.data[0], read.data[1],
-                     BytesText(read.data + 2, len - 2).c_str());
+        // "%.*s" stops at a zero byte, as "%s" of a copy up to it would.
+        log.WriteLog("[OnReceive(%d). recvLen(%d)]:[%02X%02X]%.*s", error, n, read.data[0], read.data[1],
+                     static_cast<int>(len - 2), reinterpret_cast<const char*>(read.data + 2));
     } else {
         log.WriteLog("[OnReceive(%d). recvLen(%d)]:[%02X%02X]", error, n, read.data[0], read.data[1]);
     }
 }
 
 void WriteReceiveRecord(CTraceLog& log, const _DATA_BLOCK& message) {
-    log.WriteLogEx(kTraceReceive, "%s\r\n", DataBlockText(message).c_str());
+    log.WriteLogEx(kTraceReceive, "%.*s\r\n", static_cast<int>(std::min(message.length, kDataBlockBytes)),
+                   reinterpret_cast<const char*>(message.data));
 }

@@ -201,8 +201,14 @@ int CAsyncSocketEx::OnSocketMessage(uintptr_t /*window*/, unsigned int /*message
     switch (event) {
         case FD_CONNECT: OnConnect(error); break;
         case FD_READ: {
-            uint32_t waiting = 0;
-            if (platform::ioctlsocket(s, FIONREAD_WIN, &waiting) != 0) error = GetSocketError();
+            // A read event of the notification thread comes with the count it
+            // took when it announced the event; only others are counted here.
+            int64_t waiting = CSocketExWnd::ReadableBytesSeen(s);
+            if (waiting < 0) {
+                uint32_t counted = 0;
+                if (platform::ioctlsocket(s, FIONREAD_WIN, &counted) != 0) error = GetSocketError();
+                waiting = counted;
+            }
             if (waiting == 0 && error == 0) break;
             OnReceive(error);
             break;

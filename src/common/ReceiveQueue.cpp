@@ -1,27 +1,57 @@
 #include "common/ReceiveQueue.h"
 
-#include <chrono>
 #include <cstring>
 
+#include "platform/Event.h"
+
+namespace {
+// Slots kept once a burst has drained; each keeps the storage of the largest
+// message it held.
+constexpr size_t kKeptSlots = 16;
+}  // namespace
+
+void CReceiveQueue::Grow() {
+    std::vector<std::vector<unsigned char>> larger(m_slots.empty() ? kKeptSlots : 2 * m_slots.size());
+    for (size_t i = 0; i < m_count; ++i) larger[i].swap(m_slots[(m_head + i) % m_slots.size()]);
+    m_slots.swap(larger);
+    m_head = 0;
+}
 
 void CReceiveQueue::PushDataBlock(const _DATA_BLOCK& block) {
     if (m_nRecvDataType == 1) return;
     uint32_t len = block.length <= kDataBlockBytes ? block.length : kDataBlockBytes;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
-        m_queue.emplace_back(block.data, block.data + len);
+        if (m_count == m_slots.size()) Grow();
+        m_slots[(m_head + m_count) % m_slots.size()].assign(block.data, block.data + len);
+        ++m_count;
+        if (m_batching) {
+            m_wakeHeld = true;
+            return;
+        }
     }
-    m_hDataEvent.Set();
+    m_queued.notify_one();
+}
+
+CReceiveQueue::WakeBatch::WakeBatch(CReceiveQueue& queue) : m_queue(queue) {
+    std::lock_guard<std::mutex> lock(m_queue.m_queueLock);
+    m_queue.m_batching = true;
+}
+
+CReceiveQueue::WakeBatch::~WakeBatch() {
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(m_queue.m_queueLock);
+        wake = m_queue.m_wakeHeld;
+        m_queue.m_batching = m_queue.m_wakeHeld = false;
+    }
+    if (wake) m_queue.m_queued.notify_all();
 }
 
 int CReceiveQueue::PopDataBlock(_DATA_BLOCK* out) {
-    std::vector<unsigned char> front;
-    {
-        std::lock_guard<std::mutex> lock(m_queueLock);
-        if (m_queue.empty()) return 0;
-        front.swap(m_queue.front());
-        m_queue.pop_front();
-    }
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    if (m_count == 0) return 0;
+    std::vector<unsigned char>& front = m_slots[m_head];
     // The destination ends up as a cleared block holding the message: only the
     // bytes the previous content used need zeroing.
     uint32_t len = static_cast<uint32_t>(front.size());
@@ -29,33 +59,50 @@ int CReceiveQueue::PopDataBlock(_DATA_BLOCK* out) {
     if (len) std::memcpy(out->data, front.data(), len);
     if (previous > len) std::memset(out->data + len, 0, previous - len);
     out->length = len;
+    front.clear();
+    m_head = (m_head + 1) % m_slots.size();
+    if (--m_count == 0 && m_slots.size() > kKeptSlots) {
+        m_slots.resize(kKeptSlots);  // a burst is over: give its storage back
+        m_head = 0;
+    }
     return 1;
 }
 
+bool CReceiveQueue::WaitUntilQueued(bool endless, Clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(m_queueLock);
+    auto queued = [this] { return m_count > 0; };
+    if (endless) {
+        m_queued.wait(lock, queued);
+        return true;
+    }
+    return m_queued.wait_until(lock, deadline, queued);
+}
+
+bool CReceiveQueue::WaitAndTake(unsigned long timeoutMs, bool disconnected, const std::function<bool()>& take) {
+    if (take()) return true;
+    if (disconnected) return false;
+    // Another caller may take the message that woke this one; then this one
+    // waits again for the rest of its own time (steady clock, not the tick
+    // seam that tests may freeze).
+    const bool endless = timeoutMs >= platform::kInfinite;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(endless ? 0 : timeoutMs);
+    while (WaitUntilQueued(endless, deadline))
+        if (take()) return true;
+    return take();
+}
+
 int CReceiveQueue::WaitDataBlock(_DATA_BLOCK* out, unsigned long timeoutMs, bool disconnected) {
-    if (PopDataBlock(out)) return 1;
-    if (disconnected) return 0;
-    if (timeoutMs >= platform::kInfinite) {
-        while (!PopDataBlock(out)) m_hDataEvent.Wait(platform::kInfinite);
-        return 1;
-    }
-    // A signal left over from a message that was already taken must not end
-    // the wait early, so wait again for the rest of the time.
-    // (steady clock, not the tick seam that tests may freeze).
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return PopDataBlock(out);
-        m_hDataEvent.Wait(static_cast<uint32_t>(left.count()));
-        if (PopDataBlock(out)) return 1;
-    }
+    return WaitAndTake(timeoutMs, disconnected, [&] { return PopDataBlock(out) == 1; }) ? 1 : 0;
 }
 
 int CReceiveQueue::TakeMessage(_DATA_BLOCK* block, unsigned char* buf, int* len, unsigned long timeoutMs,
                                bool disconnected) {
-    std::lock_guard<std::mutex> lock(m_takeLock);
-    if (!WaitDataBlock(block, timeoutMs, disconnected)) return -1;
-    std::memcpy(buf, block->data, block->length);
-    *len = static_cast<int>(block->length);
-    return 0;
+    auto take = [&] {
+        std::lock_guard<std::mutex> lock(m_takeLock);
+        if (!PopDataBlock(block)) return false;
+        std::memcpy(buf, block->data, block->length);
+        *len = static_cast<int>(block->length);
+        return true;
+    };
+    return WaitAndTake(timeoutMs, disconnected, take) ? 0 : -1;
 }

@@ -153,7 +153,12 @@ CSocketEventState::Notice CSocketEventState::TakeConnectionNotice(unsigned readi
         m_writePending = false;
         return Announce(FD_WRITE, 0);
     }
-    if (platform::ReadableBytes(m_socket) > 0) return Announce(FD_READ, 0);
+    const int readable = platform::ReadableBytes(m_socket);
+    if (readable > 0) {
+        Notice notice = Announce(FD_READ, 0);
+        notice.readable = readable;
+        return notice;
+    }
     // Readable with nothing to read: the end of the stream.
     if (!m_peerGone && (readiness & platform::kReadable)) notePeerGone();
     if (!m_peerGone) return {};

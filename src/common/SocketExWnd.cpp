@@ -15,6 +15,13 @@ std::atomic<uintptr_t> g_nextWindow{1};
 // An internal message below the socket notification range: "all before me is done".
 constexpr unsigned int kFlushMessage = 0x502;
 
+// The read event being dispatched on this thread and the bytes seen waiting.
+struct ReadSeen {
+    SOCKET socket = INVALID_SOCKET;
+    int64_t bytes = -1;
+};
+thread_local ReadSeen t_readSeen;
+
 intptr_t EventWord(int event, int error) {
     return static_cast<intptr_t>((static_cast<uint32_t>(error & 0xFFFF) << 16) | static_cast<uint32_t>(event & 0xFFFF));
 }
@@ -110,7 +117,11 @@ void CSocketExWnd::RunLoop(CSocketExWnd* self, Loop& loop, uint64_t epoch) {
             if (loop.epoch != epoch) return;
             notice = loop.events.TakeNotice(plan, readiness);
         }
-        if (notice.event) self->Dispatch({WM_SOCKETEX_NOTIFY, notice.socket, EventWord(notice.event, notice.error)});
+        if (notice.event) {
+            t_readSeen = {notice.socket, notice.readable};
+            self->Dispatch({WM_SOCKETEX_NOTIFY, notice.socket, EventWord(notice.event, notice.error)});
+            t_readSeen = ReadSeen();
+        }
         Message message{};
         {
             std::lock_guard<std::mutex> lock(loop.mutex);
@@ -143,6 +154,10 @@ int CSocketExWnd::DestroySocketWindow() {
     }
     if (!onLoopThread) Stop(platform::kInfinite);
     return 0;
+}
+
+int64_t CSocketExWnd::ReadableBytesSeen(SOCKET socket) {
+    return socket != INVALID_SOCKET && socket == t_readSeen.socket ? t_readSeen.bytes : -1;
 }
 
 uintptr_t CSocketExWnd::GetWindowHandle() const { return m_loop->window.load(); }

@@ -2,12 +2,98 @@
 
 #include <cassert>
 #include <cstdarg>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "common/ModuleDir.h"
 #include "common/XStringTools.h"
-#include "platform/Paths.h"
+#include "platform/FileAppend.h"
 #include "platform/Time.h"
+
+// One record being built: time stamp, direction prefix, text, line end.
+class CTraceLog::RecordBuffer {
+public:
+    void Begin(int direction, const platform::LocalTime& t) {
+        m_size = 0;
+        AppendNumber(t.year, 4);
+        Append("-", 1);
+        AppendNumber(t.month, 2);
+        Append("-", 1);
+        AppendNumber(t.day, 2);
+        Append(" ", 1);
+        AppendNumber(t.hour, 2);
+        Append(":", 1);
+        AppendNumber(t.minute, 2);
+        Append(":", 1);
+        AppendNumber(t.second, 2);
+        Append(".", 1);
+        AppendNumber(t.millisecond, 3);
+        switch (direction) {
+            case kTraceTransmit: Append(" \r\nTRANSMIT:", 12); break;
+            case kTraceReceive: Append(" \r\nRECEIVE:", 11); break;
+            default: Append(" :", 2); break;
+        }
+        m_textAt = m_size;
+    }
+    void Append(const char* data, size_t len) {
+        Reserve(m_size + len);
+        std::memcpy(m_data.get() + m_size, data, len);
+        m_size += len;
+    }
+    void AppendFormat(const char* format, va_list args) {
+        Reserve(m_size + 256);
+        va_list copy;
+        va_copy(copy, args);
+        int n = std::vsnprintf(m_data.get() + m_size, m_capacity - m_size, format, copy);
+        va_end(copy);
+        if (n <= 0) return;
+        if (static_cast<size_t>(n) >= m_capacity - m_size) {
+            Reserve(m_size + static_cast<size_t>(n) + 1);
+            std::vsnprintf(m_data.get() + m_size, static_cast<size_t>(n) + 1, format, args);
+        }
+        m_size += static_cast<size_t>(n);
+    }
+    // The text ends at its first zero byte, as a "%s" of it would.
+    void End() {
+        const void* zero = std::memchr(m_data.get() + m_textAt, 0, m_size - m_textAt);
+        if (zero) m_size = static_cast<size_t>(static_cast<const char*>(zero) - m_data.get());
+        Append("\r\n", 2);
+    }
+    char* data() { return m_data.get(); }
+    size_t size() const { return m_size; }
+
+private:
+    // Like "%0*d" for the non-negative fields of a time stamp.
+    void AppendNumber(int value, int width) {
+        char digits[16];
+        int n = 0;
+        unsigned v = value < 0 ? 0u : static_cast<unsigned>(value);
+        do {
+            digits[n++] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        } while (v && n < 16);
+        for (int i = n; i < width; ++i) Append("0", 1);
+        while (n > 0) Append(&digits[--n], 1);
+    }
+    void Reserve(size_t needed) {
+        if (needed <= m_capacity) return;
+        const size_t capacity = std::max(needed, 2 * m_capacity);
+        std::unique_ptr<char[]> larger(new char[capacity]);
+        if (m_size) std::memcpy(larger.get(), m_data.get(), m_size);
+        m_data.swap(larger);
+        m_capacity = capacity;
+    }
+
+    std::unique_ptr<char[]> m_data;
+    size_t m_size = 0, m_capacity = 0, m_textAt = 0;
+};
+
+CTraceLog::RecordBuffer& CTraceLog::ThreadRecord() {
+    thread_local RecordBuffer buffer;
+    return buffer;
+}
 
 CTraceLog::CTraceLog() : m_strLogName("Tolvane"), m_strLogPath(GetModuleDirString(1000) + "/Log/") {}
 
@@ -28,58 +114,55 @@ void CTraceLog::WriteLogEx(int direction, const char* format, ...) {
 void CTraceLog::WriteLogV(int direction, const char* format, va_list args) {
     assert(format != nullptr && "lpszFormat != NULL");
     if (!format) return;
-    stringx text;
-    StringFormatV(text, format, args, 1);
-    WriteLogRecord(direction, text);
+    RecordBuffer& record = ThreadRecord();
+    record.Begin(direction, platform::GetLocalTime());
+    record.AppendFormat(format, args);
+    record.End();
+    Dispatch(record);
 }
 
 void CTraceLog::WriteLogRecord(int direction, const std::string& text) {
-    platform::LocalTime t = platform::GetLocalTime();
-    std::string record = BuildTraceRecord(
-        direction, FormatTimeStamp(t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond), text);
-    if (m_console.m_nTraceConsole != 0) m_console.WriteTraceConsole(record, ConsoleTitle());
-    std::lock_guard<std::mutex> lock(m_logLock);
-    WriteLogFile(record);
+    RecordBuffer& record = ThreadRecord();
+    record.Begin(direction, platform::GetLocalTime());
+    record.Append(text.data(), text.size());
+    record.End();
+    Dispatch(record);
 }
 
-void CTraceLog::WriteLogFile(const std::string& record) {
+void CTraceLog::Dispatch(RecordBuffer& record) {
+    if (m_console.m_nTraceConsole != 0)
+        m_console.WriteTraceConsole(std::string(record.data(), record.size()), ConsoleTitle());
     // The date is read again here, so a record stamped just before midnight
     // lands in the new day's file.
-    platform::LocalTime t = platform::GetLocalTime();
-    AppendToFile(record, DayFileName(m_strLogPath, m_strLogName, t.year, t.month, t.day), "a+b",
-                 m_nLogScramble);
+    const platform::LocalTime t = platform::GetLocalTime();
+    const int date = t.year * 10000 + t.month * 100 + t.day;
+    std::lock_guard<std::mutex> lock(m_logLock);
+    if (m_fileName.empty() || date != m_fileDate) {
+        m_fileName = DayFileName(m_strLogPath, m_strLogName, t.year, t.month, t.day);
+        m_fileDate = date;
+    }
+    const size_t len = m_nLogScramble != 0 ? ScrambleBytes(record.data(), record.size()) : record.size();
+    platform::AppendBytes(m_fileName.c_str(), record.data(), len);
 }
 
 void CTraceLog::SetLogName(const char* name) {
     if (!name) return;
     std::lock_guard<std::mutex> lock(m_logLock);
     m_strLogName = name;
+    m_fileName.clear();
 }
 
 void CTraceLog::SetLogPath(const char* path) {
     if (!path) return;
     std::lock_guard<std::mutex> lock(m_logLock);
     m_strLogPath = path;
+    m_fileName.clear();
 }
 
 std::string CTraceLog::CurrentLogFile() const {
     platform::LocalTime t = platform::GetLocalTime();
     std::lock_guard<std::mutex> lock(m_logLock);
     return DayFileName(m_strLogPath, m_strLogName, t.year, t.month, t.day);
-}
-
-std::string FormatTimeStamp(int year, int month, int day, int hour, int minute, int second, int ms) {
-    stringx s;
-    return StringFormat(s, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", year, month, day, hour, minute, second, ms);
-}
-
-std::string BuildTraceRecord(int direction, const std::string& stamp, const std::string& text) {
-    stringx s;
-    switch (direction) {
-        case kTraceTransmit: return StringFormat(s, "%s\r\nTRANSMIT:%s\r\n", stamp.c_str(), text.c_str());
-        case kTraceReceive: return StringFormat(s, "%s\r\nRECEIVE:%s\r\n", stamp.c_str(), text.c_str());
-        default: return StringFormat(s, "%s:%s\r\n", stamp.c_str(), text.c_str());
-    }
 }
 
 std::string DayFileName(const std::string& path, const std::string& name, int year, int month, int day) {
@@ -92,20 +175,25 @@ char ScrambleChar(char c) {
     return (v >= 1 && v <= 126) ? static_cast<char>(127 - v) : '\0';
 }
 
-void ScrambleLogText(std::string& text) {
-    for (char& c : text) c = ScrambleChar(c);
+size_t ScrambleBytes(char* data, size_t len) {
+    size_t end = len;
+    for (size_t i = 0; i < len; ++i) {
+        data[i] = ScrambleChar(data[i]);
+        if (data[i] == '\0' && end == len) end = i;
+    }
+    return end;
 }
 
-int AppendToFile(std::string text, std::string path, std::string mode, int scramble) {
-    platform::MakeSureDirectoryPathExists(path);
-    FILE* f = std::fopen(path.c_str(), mode.c_str());
-    if (!f) return -1;
-    if (scramble != 0) ScrambleLogText(text);
-    int written = std::fprintf(f, "%s", text.c_str());
-    int closed = std::fclose(f);
-    if (written < 0) return -2;
-    if (closed != 0) return -3;
-    return 0;
+void ScrambleLogText(std::string& text) { ScrambleBytes(&text[0], text.size()); }
+
+int AppendToFile(std::string text, std::string path, std::string /*mode: always an append*/, int scramble) {
+    size_t len = text.size();
+    if (scramble != 0) {
+        len = ScrambleBytes(&text[0], len);
+    } else if (const void* zero = std::memchr(text.data(), 0, len)) {
+        len = static_cast<size_t>(static_cast<const char*>(zero) - text.data());
+    }
+    return platform::AppendBytes(path.c_str(), text.data(), len);
 }
 
 void MaskLogData(int enable, unsigned char* buffer, int len) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdarg>
+#include <cstddef>
 #include <mutex>
 #include <string>
 
@@ -14,6 +15,11 @@ constexpr int kTraceReceive = 2;
 // The per-day trace log of one session object (client or server): each record
 // is time-stamped, echoed to the console when enabled, and appended to
 // "<path><name>YYMMDD.log" under the object's own lock.
+//
+// Per record the text is formatted once, straight into a buffer of the
+// calling thread that is kept for its next record, and the file is appended
+// to with one open, write and close; the day file's name is built again only
+// when the date, the folder or the name changed.
 class CTraceLog {
 public:
     CTraceLog();
@@ -25,7 +31,6 @@ public:
     void WriteLogEx(int direction, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void WriteLogV(int direction, const char* format, va_list args);
     void WriteLogRecord(int direction, const std::string& text);
-    void WriteLogFile(const std::string& record);
 
     // Null arguments are ignored.
     void SetLogName(const char* name);
@@ -43,20 +48,29 @@ protected:
     virtual std::string ConsoleTitle() const { return std::string(); }
 
 private:
+    class RecordBuffer;
+    // Each thread builds its records in a buffer of its own that it keeps.
+    static RecordBuffer& ThreadRecord();
+    // Echoes the finished record and appends it to the day file.
+    void Dispatch(RecordBuffer& record);
 
-    mutable std::mutex m_logLock;
+    mutable std::mutex m_logLock;  // guards the names and the file append
     std::string m_strLogName;
     std::string m_strLogPath;
+    std::string m_fileName;  // the day file of m_fileDate; empty when stale
+    int m_fileDate = 0;      // year * 10000 + month * 100 + day
 };
 
 // Shared routines of the trace writer.
-std::string FormatTimeStamp(int year, int month, int day, int hour, int minute, int second, int ms);
-std::string BuildTraceRecord(int direction, const std::string& stamp, const std::string& text);
 std::string DayFileName(const std::string& path, const std::string& name, int year, int month, int day);
 
-// 0 written, -1 open failed, -2 write failed, -3 close failed.
+// Appends `text` up to its first zero byte (after scrambling, when
+// `scramble` is not 0) to the file at `path`; `mode` is an append mode
+// ("a+b"). 0 written, -1 open failed, -2 write failed, -3 close failed.
 int AppendToFile(std::string text, std::string path, std::string mode, int scramble);
 char ScrambleChar(char c);
 void ScrambleLogText(std::string& text);
+// Scrambles `len` bytes in place; the length up to the first zero byte.
+size_t ScrambleBytes(char* data, size_t len);
 // Masks len - 8 bytes from index 5 with '*' when enabled and len >= 11.
 void MaskLogData(int enable, unsigned char* buffer, int len);

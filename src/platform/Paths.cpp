@@ -29,11 +29,7 @@ void SetModuleFileNameForTest(const std::string& path) {
 }
 
 bool MakeSureDirectoryPathExists(const std::string& path) {
-    // Every trace record comes here: one look at the whole folder usually suffices.
-    size_t last = path.rfind('/');
-    if (last == std::string::npos) return true;
-    struct stat info {};
-    if (stat(path.substr(0, last == 0 ? 1 : last).c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
+    if (path.rfind('/') == std::string::npos) return true;
     bool ok = true;
     for (size_t i = 1; i < path.size(); ++i) {
         if (path[i] != '/') continue;

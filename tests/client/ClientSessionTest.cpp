@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "platform/Time.h"
@@ -78,13 +79,20 @@ TEST(ClientSessionTest, UnreachableHostIsReportedOncePerPhaseThenEvery30Seconds)
     platform::SetTickSource(nullptr);
 }
 
-TEST(ClientSessionTest, ZeroConnectContinuesMakesNoAttempt) {
+// Cycles without attempts still pause: no setting makes the session thread spin.
+TEST(ClientSessionTest, CyclesWithoutAttemptsMakeNoAttemptAndDoNotSpin) {
     LoopbackPeer peer;
-    ClientScene scene;
-    RecordingHost host;
-    ASSERT_EQ(0, scene.Start(host, peer.port(), "[NetworkPara_client_0]\nConnectContinues=0\nReconnInterval=10\n"));
-    EXPECT_FALSE(peer.Accept(400));
-    EXPECT_EQ(0u, CountOf(scene.Trace(), "Connect Fail"));
+    for (const char* keys : {"ConnectContinues=0\nReconnInterval=10", "ConnectContinues=0\nReconnInterval=-1",
+                             "ConnectContinues=-3\nReconnInterval=0"}) {
+        SCOPED_TRACE(keys);
+        ClientScene scene;
+        RecordingHost host;
+        ASSERT_EQ(0, scene.Start(host, peer.port(), std::string("[NetworkPara_client_0]\n") + keys + "\n"));
+        const std::clock_t cpu = std::clock();
+        EXPECT_FALSE(peer.Accept(400));
+        EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 25) << "CPU time";  // spinning costs 80 ms and more
+        EXPECT_EQ(0u, CountOf(scene.Trace(), "Connect Fail"));
+    }
 }
 
 TEST(ClientSessionTest, HostListRotatesAfterEachLossAndEachFailedCycle) {
@@ -148,6 +156,44 @@ TEST(ClientSessionTest, StopEndsTheSessionInEveryState) {
     }
 }
 
+// A connection's data and close, already waiting while the host is still in
+// OnConnect, reach it after OnConnect, and the status agrees with each call.
+TEST(ClientSessionTest, NotificationsOfAConnectionFollowItsOnConnect) {
+    LoopbackPeer peer;
+    ClientScene scene;
+    RecordingHost host;
+    std::atomic<bool> peerDone{false};
+    host.onConnect = [&] { WaitUntil([&] { return peerDone.load(); }); };
+    ASSERT_EQ(0, scene.Start(host, peer.port(), "netheader=5"));
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(peer.Send(std::string("\0\0\0\2hi", 6)));
+    peer.Close();
+    peerDone = true;
+    ASSERT_TRUE(WaitUntil([&] { return host.Events().size() >= 3; }));
+    EXPECT_EQ((std::vector<std::string>{"connect:0", "receive:0", "close:1"}), host.Events());
+}
+
+// A stop returns only once a notification in progress has returned, however
+// long it takes, so that the host may destroy the object at once.
+TEST(ClientSessionTest, StopWaitsForANotificationInProgress) {
+    LoopbackPeer peer;
+    ClientScene scene;
+    RecordingHost host;
+    std::atomic<bool> inHandler{false}, stopped{false}, handlerDone{false};
+    host.onReceive = [&] {
+        inHandler = true;
+        WaitUntil([&] { return stopped.load(); }, std::chrono::milliseconds(2500));  // longer than any stop limit
+        handlerDone = true;
+    };
+    ASSERT_EQ(0, scene.Start(host, peer.port(), "netheader=5"));
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(peer.Send(std::string("\0\0\0\2hi", 6)));
+    ASSERT_TRUE(WaitUntil([&] { return inHandler.load(); }));
+    host.StopTolvane();
+    stopped = true;
+    EXPECT_TRUE(handlerDone);
+}
+
 // A host may stop the service from inside its own notifications.
 TEST(ClientSessionTest, StopFromInsideANotification) {
     LoopbackPeer peer;
@@ -189,6 +235,21 @@ TEST(ClientSessionTest, StartsOnceAndRepeatedStartStopLeaksNothing) {
     // The notification thread of the socket object stays for the object's life.
     EXPECT_TRUE(WaitUntil([&] { return CountThreads() == stopped; }));
     EXPECT_TRUE(WaitUntil([&] { return CountOpenDescriptors() == fds; }));
+}
+
+// Host threads take turns only for the copy: a short RecvData never waits
+// behind another thread's long one.
+TEST(ClientSessionTest, EachRecvDataCallerWaitsOnlyItsOwnTimeOut) {
+    ConnectedClient c("netheader=5");
+    ASSERT_TRUE(c.ok);
+    std::thread longWait([&] { EXPECT_EQ("late", c.Next(20000)); });
+    for (unsigned long timeout : {0ul, 50ul, 0ul, 50ul}) {
+        auto start = Clock::now();
+        EXPECT_EQ("<none>", c.Next(timeout));
+        EXPECT_LT(MsSince(start), 1000) << "time-out " << timeout;
+    }
+    ASSERT_TRUE(c.peer.Send(std::string("\0\0\0\4late", 8)));
+    longWait.join();
 }
 
 TEST(ClientSessionTest, QueuedMessagesOutliveTheConnectionUnlessOnlyNotified) {

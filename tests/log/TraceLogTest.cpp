@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 
 #include "log/TraceLog.h"
@@ -36,11 +37,13 @@ TEST_F(TraceLogTest, RecordLayoutsByteForByteInTheNamedDayFile) {
     log.WriteLogEx(kTraceReceive, "%s\r\n", "abc");
     log.WriteLogEx(3, "%s", "ws");
     log.WriteLog("%s", text.c_str());
+    log.WriteLogRecord(kTraceReceive, std::string("ab\0cd", 5));  // a text ends at its zero byte
     EXPECT_EQ("2026-12-04 09:05:03.007 :SetExitFlag TRUE EXIT\r\n"
               "2026-12-04 09:05:03.007 \r\nTRANSMIT:[SLen:3]\r\n"
               "2026-12-04 09:05:03.007 \r\nRECEIVE:abc\r\n\r\n"
               "2026-12-04 09:05:03.007 :ws\r\n"
-              "2026-12-04 09:05:03.007 :" + text + "\r\n",
+              "2026-12-04 09:05:03.007 :" + text + "\r\n"
+              "2026-12-04 09:05:03.007 \r\nRECEIVE:ab\r\n",
               Day("Tolvane261204.log"));
 
     EXPECT_EQ("x/Tolvane090102.log", DayFileName("x/", "Tolvane", 2009, 1, 2));
@@ -48,6 +51,9 @@ TEST_F(TraceLogTest, RecordLayoutsByteForByteInTheNamedDayFile) {
     log.SetLogPath((dir.path() + "/logs/a/b/").c_str());  // folders are made as needed
     log.WriteLog("%s", "x");
     EXPECT_EQ("2026-12-04 09:05:03.007 :x\r\n", Day("a/b/Term261204.log"));
+    std::filesystem::remove_all(dir.path() + "/logs/a");  // a folder removed meanwhile is made again
+    log.WriteLog("%s", "y");
+    EXPECT_EQ("2026-12-04 09:05:03.007 :y\r\n", Day("a/b/Term261204.log"));
 }
 
 TEST_F(TraceLogTest, RecordStampedBeforeMidnightLandsInTheNewDay) {

@@ -19,22 +19,35 @@ public:
     void OnConnect(int) override {
         ++connects;
         if (onConnect) onConnect();
+        Note("connect");
     }
     void OnClose(int error) override {
+        if (onClose) onClose();
         std::lock_guard<std::mutex> lock(m_lock);
         m_closeErrors.push_back(error);
+        NoteLocked("close");
     }
     void OnReceive(const unsigned char* data, unsigned long len, int) override {
+        if (onReceive) onReceive();
         std::lock_guard<std::mutex> lock(m_lock);
         m_received.emplace_back(reinterpret_cast<const char*>(data), len);
+        NoteLocked("receive");
     }
     std::vector<std::string> Received() { return Copy(m_received); }
     std::vector<int> CloseErrors() { return Copy(m_closeErrors); }
+    // Each notification as it returned, with the status seen then: "connect:0", ...
+    std::vector<std::string> Events() { return Copy(m_events); }
 
     std::atomic<int> connects{0};
-    std::function<void()> onConnect;  // set before the start; runs in OnConnect
+    // Set before the start; each runs first in its notification.
+    std::function<void()> onConnect, onClose, onReceive;
 
 private:
+    void Note(const char* what) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        NoteLocked(what);
+    }
+    void NoteLocked(const char* what) { m_events.push_back(what + (":" + std::to_string(GetNetworkStatus()))); }
     template <class T>
     T Copy(const T& records) {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -44,6 +57,7 @@ private:
     std::mutex m_lock;
     std::vector<int> m_closeErrors;
     std::vector<std::string> m_received;
+    std::vector<std::string> m_events;
 };
 
 // The NetWork.ini section of client session `n`.

@@ -73,7 +73,7 @@ void EchoPeer::Serve() {
 
 void EchoPeer::SetGreeting(const std::string& bytes, int repeat) {
     std::lock_guard<std::mutex> lock(m_greetingLock);
-    m_greeting = bytes;
+    m_greeting = std::make_shared<const std::string>(bytes);
     m_greetingRepeat = repeat;
 }
 
@@ -99,12 +99,17 @@ void EchoPeer::ServeConnection(int fd) {
             return;
         }
     }
-    std::string greeting;
+    // The greeting was prepared by SetGreeting; it goes out in large writes.
+    std::shared_ptr<const std::string> greeting;
+    int repeat;
     {
         std::lock_guard<std::mutex> lock(m_greetingLock);
-        for (int i = 0; i < m_greetingRepeat; ++i) greeting += m_greeting;
+        greeting = m_greeting;
+        repeat = m_greetingRepeat;
     }
-    bool open = WriteAll(fd, ssl, reinterpret_cast<const unsigned char*>(greeting.data()), greeting.size());
+    bool open = true;
+    for (int i = 0; i < repeat && open && greeting; ++i)
+        open = WriteAll(fd, ssl, reinterpret_cast<const unsigned char*>(greeting->data()), greeting->size());
     static thread_local unsigned char buf[256 * 1024];
     while (open) {
         if (!(ssl && SSL_pending(ssl) > 0) && !WaitReadable(fd)) break;

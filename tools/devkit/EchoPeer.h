@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,7 +24,9 @@ public:
 
     bool ok() const { return m_listenFd >= 0; }
     int port() const { return m_port; }
-    // Every later connection first receives `bytes` `repeat` times, then is echoed.
+    // Every later connection first receives `bytes` `repeat` times, then is
+    // echoed. The bytes are kept as given and written as they are, so a
+    // benchmark's peer does no preparing while it is timed.
     void SetGreeting(const std::string& bytes, int repeat);
     uint64_t bytesEchoed() const { return m_bytes.load(); }
     int connections() const { return m_connections.load(); }
@@ -42,7 +45,7 @@ private:
     std::atomic<uint64_t> m_bytes{0};
     std::atomic<int> m_connections{0};
     std::mutex m_greetingLock;
-    std::string m_greeting;
+    std::shared_ptr<const std::string> m_greeting;
     int m_greetingRepeat = 0;
     std::thread m_thread;
 };

@@ -1,15 +1,18 @@
 #pragma once
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <mutex>
 #include <vector>
 
 #include "common/DataBlock.h"
-#include "platform/Event.h"
 
 // Complete received messages waiting for the host's receive call. Each entry
 // keeps only the bytes in use; what comes out is the same block that went in.
+// Entries live in a ring of slots that keep their storage, so a steady flow
+// of messages allocates nothing.
 class CReceiveQueue {
 public:
     // Does nothing when the receive data type is 1 (messages reach the host
@@ -23,8 +26,23 @@ public:
 
     // The host's receive: takes a message into `block` (the session's own
     // receive block) and copies its bytes to `buf`; 0 with a message, -1
-    // without. Host threads take turns here.
+    // without. Host threads take turns for the copy only: each waits for
+    // its own time-out, never behind another caller's wait.
     int TakeMessage(_DATA_BLOCK* block, unsigned char* buf, int* len, unsigned long timeoutMs, bool disconnected);
+
+    // While one exists, messages pushed on its thread wake the waiting
+    // callers only when it ends: the messages of one socket read then cost
+    // one wake-up instead of one each.
+    class WakeBatch {
+    public:
+        explicit WakeBatch(CReceiveQueue& queue);
+        ~WakeBatch();
+        WakeBatch(const WakeBatch&) = delete;
+        WakeBatch& operator=(const WakeBatch&) = delete;
+
+    private:
+        CReceiveQueue& m_queue;
+    };
 
     int SetRecvDataType(int type) {
         m_nRecvDataType = type;
@@ -32,9 +50,22 @@ public:
     }
 
 private:
-    std::mutex m_takeLock;
+    using Clock = std::chrono::steady_clock;
+    // Runs `take` until it succeeds, waiting between tries for a message to
+    // be queued, at most `timeoutMs` in all; true when `take` succeeded.
+    bool WaitAndTake(unsigned long timeoutMs, bool disconnected, const std::function<bool()>& take);
+    // Waits until the queue holds a message or `deadline` passes (no limit
+    // when `endless`); true when it holds one.
+    bool WaitUntilQueued(bool endless, Clock::time_point deadline);
+    void Grow();
+
+    std::mutex m_takeLock;  // guards the caller's receive block during the copy
     std::mutex m_queueLock;
-    std::deque<std::vector<unsigned char>> m_queue;
-    platform::Event m_hDataEvent{false, false};
+    std::condition_variable m_queued;
+    std::vector<std::vector<unsigned char>> m_slots;  // ring; guarded by m_queueLock
+    size_t m_head = 0;
+    size_t m_count = 0;
+    bool m_batching = false;    // guarded by m_queueLock
+    bool m_wakeHeld = false;    // a push of the batch has not woken anyone yet
     std::atomic<int> m_nRecvDataType{0};
 };

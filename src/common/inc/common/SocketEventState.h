@@ -33,6 +33,7 @@ public:
         SOCKET socket = INVALID_SOCKET;
         int event = 0;
         int error = 0;
+        int64_t readable = -1;  // read: the bytes seen waiting
     };
 
     // Selects `mask` for `socket` (0 stops the announcements). A handle other

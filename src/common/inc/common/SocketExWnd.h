@@ -54,6 +54,10 @@ public:
     // The socket side: runs `change` on the event selection under the lock,
     // then makes the thread look at the socket again.
     void UpdateEvents(const std::function<void(CSocketEventState&)>& change);
+    // On a notification thread, during the dispatch of a read event for
+    // `socket`: the bytes it saw waiting when it announced the event; -1
+    // otherwise.
+    static int64_t ReadableBytesSeen(SOCKET socket);
     bool IsSelected(SOCKET socket) const;
 
 private:
