@@ -46,6 +46,10 @@ bool PlainClient::SendFrame(const std::string& body) {
     uint32_t n = htonl(static_cast<uint32_t>(body.size()));
     std::string frame(reinterpret_cast<const char*>(&n), 4);
     frame += body;
+    return SendBytes(frame);
+}
+
+bool PlainClient::SendBytes(const std::string& frame) {
     size_t off = 0;
     while (off < frame.size()) {
         int w = m_ssl ? SSL_write(m_ssl, frame.data() + off, static_cast<int>(frame.size() - off))

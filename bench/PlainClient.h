@@ -17,6 +17,8 @@ public:
 
     bool ok() const { return m_fd >= 0; }
     bool SendFrame(const std::string& body);
+    // Writes bytes prepared by the caller (many frames at once) as they are.
+    bool SendBytes(const std::string& bytes);
     // Reads one whole frame and returns its body; false when the stream ended.
     bool RecvFrame(std::string* body);
 

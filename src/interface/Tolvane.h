@@ -1,6 +1,7 @@
 #pragma once
 // Tolvane: TCP message exchange for self-service terminal hosts.
 // This is the one header a host includes.
+#include <atomic>
 #include <cstdint>
 
 #if defined(TOLVANE_BUILDING)
@@ -47,8 +48,10 @@ private:
 
     CConnector* m_pClient;
     CServer* m_pServer;
-    int m_nMode;
-    int m_nSessionIndex;
+    // Read by notifications on library threads while a host thread may start
+    // again or switch the mode.
+    std::atomic<int> m_nMode;
+    std::atomic<int> m_nSessionIndex;
     char m_szConfigPath[1024];
     char m_szConfigDir[1024];
 };
