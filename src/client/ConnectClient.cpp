@@ -9,7 +9,6 @@
 #include "platform/Time.h"
 
 namespace {
-constexpr uint32_t kDefaultSendStallMs = 50000;
 constexpr uint32_t kAttemptSpacingMs = 100;
 }  // namespace
 
@@ -220,7 +219,7 @@ int CConnectClient::SendFramed(const void* data, int len, const void* logText, i
 
 uint32_t CConnectClient::SendStallLimit() const {
     std::lock_guard<std::mutex> lock(m_settingsLock);
-    return m_settings.SndRcvTimeout > 0 ? static_cast<uint32_t>(m_settings.SndRcvTimeout) : kDefaultSendStallMs;
+    return SendStallLimitMs(m_settings.SndRcvTimeout);
 }
 
 int CConnectClient::WriteWhole(const unsigned char* data, int len) {

@@ -3,12 +3,9 @@
 #include "client/DataBlockOps.h"
 #include "client/ReceiveTrace.h"
 #include "interface/Tolvane.h"
-#include "platform/HostWindow.h"
+#include "common/HostNotify.h"
 
 namespace {
-constexpr unsigned int kHostConnectionMessage = 9913;
-constexpr intptr_t kHostConnected = 1;
-constexpr intptr_t kHostClosed = 2;
 constexpr uint32_t kTlsPollMs = 50;
 constexpr uint32_t kReconnectPauseMs = 200;
 constexpr int kMaxReadBytes = 102398;
@@ -76,7 +73,7 @@ void CConnector::StopSession() {
 void CConnector::OnConnectionMade() {
     if (IsExit()) return;  // a handshake cut short by a stop
     if (CITolvane* service = m_pService.load()) service->OnConnect(0);
-    platform::SendMessageA(GetHostWnd(), kHostConnectionMessage, 0, kHostConnected);
+    NotifyHostWindow(GetHostWnd(), kHostConnected);
 }
 
 int CConnector::Run() {
@@ -131,7 +128,7 @@ void CConnector::OnClose(int error) {
     m_nStatus = 1;
     m_bClosed = 1;
     if (CITolvane* service = m_pService.load()) service->OnClose(error);
-    platform::SendMessageA(GetHostWnd(), kHostConnectionMessage, 0, kHostClosed);
+    NotifyHostWindow(GetHostWnd(), kHostClosed);
     m_hConnectEvent.Set();
 }
 

@@ -4,19 +4,16 @@
 
 #include "common/ConnectionOptions.h"
 #include "common/PathText.h"
+#include "common/WholeWrite.h"
 #include "common/XStringTools.h"
 #include "interface/Tolvane.h"
-#include "platform/HostWindow.h"
+#include "common/HostNotify.h"
 #include "platform/Sockets.h"
 #include "platform/Time.h"
 
 namespace {
-constexpr unsigned int kHostConnectionMessage = 9913;
-constexpr intptr_t kHostConnected = 1;
-constexpr intptr_t kHostClosed = 2;
 constexpr int kCreateAttempts = 4;
 constexpr uint32_t kCreateRetryMs = 1000;
-constexpr uint32_t kDefaultSendStallMs = 50000;
 }  // namespace
 
 CServer::CServer() { m_RecvBlock.Clear(); }
@@ -87,7 +84,7 @@ int CServer::StartServer() {
     Close();
     m_Tls.SetServerOwner(this);
     const int stall = GetSettings().SndRcvTimeout;
-    m_Tls.SetSendStallLimit(stall > 0 ? static_cast<uint32_t>(stall) : kDefaultSendStallMs);
+    m_Tls.SetSendStallLimit(SendStallLimitMs(stall));
     m_Tls.iLoadParameters(m_szConfigPath, 0);
     if (!CreateServerSocket()) return 0;
     const int port = m_nPort;
@@ -147,7 +144,7 @@ void CServer::OnAccept(int error) {
     // The host hears of the connection before any of its messages: reading
     // starts only afterwards.
     if (CITolvane* service = m_pService.load()) service->OnConnect(0);
-    NotifyHostWindow(kHostConnected);
+    NotifyHostWindow(GetHostWnd(), kHostConnected);
     m_Session.BeginReading(s, tls);
 }
 
@@ -155,11 +152,7 @@ void CServer::OnClose(int error) {
     WriteLog("OnClose(%03d):(%03d):", error, GetSocketError());
     m_nStatus = 1;
     if (CITolvane* service = m_pService.load()) service->OnClose(error);
-    NotifyHostWindow(kHostClosed);
-}
-
-void CServer::NotifyHostWindow(intptr_t lParam) {
-    platform::SendMessageA(GetHostWnd(), kHostConnectionMessage, 0, lParam);
+    NotifyHostWindow(GetHostWnd(), kHostClosed);
 }
 
 void CServer::Close() {

@@ -73,9 +73,6 @@ protected:
     std::string ConsoleTitle() const override;
 
 private:
-    // Tells the host about the listening socket's state: lParam 1 connected, 2 closed.
-    void NotifyHostWindow(intptr_t lParam);
-
     std::atomic<int> m_nStatus{1};
     std::atomic<int> m_bStarted{0};
     std::atomic<int> m_nPort{0};

@@ -16,7 +16,6 @@ constexpr int kTlsReadBytes = 102400;
 // How long a new peer waits for the previous connection's reader to finish
 // a host notification; past it the new peer goes ahead.
 constexpr uint32_t kReplaceWaitMs = 5000;
-constexpr uint32_t kDefaultSendStallMs = 50000;
 }  // namespace
 
 CServerClient::CServerClient(CServer* server)
@@ -55,7 +54,7 @@ int CServerClient::Send(const void* data, int length, int /*flags*/) {
     if (m_pServer->UsesTls()) return m_pServer->Tls().iSSLSend(data, length);  // waits for room itself
     const int stall = m_pServer->GetSettings().SndRcvTimeout;
     return WriteWhole(*this, static_cast<const unsigned char*>(data), length,
-                      stall > 0 ? static_cast<uint32_t>(stall) : kDefaultSendStallMs,
+                      SendStallLimitMs(stall),
                       [this] { return GetSocketHandle() == INVALID_SOCKET; });
 }
 

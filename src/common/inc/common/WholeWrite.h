@@ -4,6 +4,11 @@
 
 class CAsyncSocketEx;
 
+// How long a send may wait for room: "SndRcvTimeout" when above 0, else 50 s.
+inline uint32_t SendStallLimitMs(int sndRcvTimeout) {
+    return sndRcvTimeout > 0 ? static_cast<uint32_t>(sndRcvTimeout) : 50000u;
+}
+
 // Writes all `len` bytes with the plain send of `socket`. A non-blocking socket may
 // take only part of a large message; the rest follows as room appears, so
 // that the peer never sees half a frame. Waits for room at most `stallMs`
