@@ -2,7 +2,7 @@
 # Makes sure the Debian packages the build and tests need are present:
 # installs the missing ones when run as root, otherwise names them and fails.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libssl-dev openssl pkg-config)
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libssl-dev openssl pkg-config dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
