@@ -1,6 +1,7 @@
 // tolvane: a command-line host for the library.
 //   tolvane client [--config FILE] [--session N] [--hex]
 //   tolvane demo
+//   tolvane trace FILE [--descramble]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +12,9 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: tolvane client [--config FILE] [--session N] [--hex] | tolvane demo\n");
+    std::fprintf(stderr,
+                 "usage: tolvane client [--config FILE] [--session N] [--hex] | tolvane demo | "
+                 "tolvane trace FILE [--descramble]\n");
     return 2;
 }
 
@@ -29,6 +32,12 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage();
     std::string command = argv[1];
     if (command == "demo") return argc == 2 ? RunDemo() : Usage();
+    if (command == "trace") {
+        if (argc == 3) return RunTrace(argv[2], false);
+        if (argc == 4 && std::string(argv[2]) == "--descramble") return RunTrace(argv[3], true);
+        if (argc == 4 && std::string(argv[3]) == "--descramble") return RunTrace(argv[2], true);
+        return Usage();
+    }
     if (command != "client") return Usage();
     ClientOptions options;
     for (int i = 2; i < argc; ++i) {
