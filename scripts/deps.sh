@@ -2,8 +2,9 @@
 # Makes sure the Debian packages the build and tests need are present:
 # installs the missing ones when run as root, otherwise names them and fails.
 set -euo pipefail
-# python3-websockets and chromium are the real WebSocket clients of the server tests.
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libssl-dev openssl pkg-config
+# python3-websockets and chromium are the real WebSocket clients of the server
+# tests; dpkg-dev works out the Debian packages' dependencies.
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libssl-dev openssl pkg-config dpkg-dev
           python3-websockets chromium)
 missing=()
 for p in "${packages[@]}"; do

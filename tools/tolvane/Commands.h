@@ -12,3 +12,7 @@ struct HostOptions {
 // Each returns the process exit code.
 int RunHost(const HostOptions& options, bool server);
 int RunDemo();
+// `tolvane trace`: prints the trace file, unscrambling scrambled records.
+int RunTrace(const std::string& file, bool descrambleAll);
+// The trace file's bytes as the library would have written them unscrambled.
+std::string ReadableTrace(const std::string& bytes, bool descrambleAll);

@@ -2,6 +2,7 @@
 //   tolvane client [--config FILE] [--session N] [--hex]
 //   tolvane server [--config FILE] [--session N] [--hex] [--echo]
 //   tolvane demo
+//   tolvane trace FILE [--descramble]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +16,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: tolvane client [--config FILE] [--session N] [--hex]\n"
                  "       tolvane server [--config FILE] [--session N] [--hex] [--echo]\n"
-                 "       tolvane demo\n");
+                 "       tolvane demo\n"
+                 "       tolvane trace FILE [--descramble]\n");
     return 2;
 }
 
@@ -33,6 +35,12 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage();
     std::string command = argv[1];
     if (command == "demo") return argc == 2 ? RunDemo() : Usage();
+    if (command == "trace") {
+        if (argc == 3) return RunTrace(argv[2], false);
+        if (argc == 4 && std::string(argv[2]) == "--descramble") return RunTrace(argv[3], true);
+        if (argc == 4 && std::string(argv[3]) == "--descramble") return RunTrace(argv[2], true);
+        return Usage();
+    }
     const bool server = command == "server";
     if (command != "client" && !server) return Usage();
     HostOptions options;

@@ -1,0 +1,40 @@
+# Shared by the install and package checks: given an installed tree under
+# PREFIX (with its library folder LIBDIR), builds and runs a tiny host against
+# its CMake package, checks its pkg-config file, and runs its tolvane command,
+# which must find the library by its run path (usage: exit code 2).
+function(tolvane_check_tree prefix libdir work)
+  # A sanitized library needs the host linked with the same sanitizer runtime.
+  set(host_flags "")
+  if(SANITIZE)
+    set(host_flags "-fsanitize=${SANITIZE}")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/install/host -B ${work}/host
+                    -G Ninja -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix}
+                    "-DCMAKE_CXX_FLAGS=${host_flags}"
+                  RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "host configure failed")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} --build ${work}/host RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "host build failed")
+  endif()
+  execute_process(COMMAND ${work}/host/tiny_host RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "host run failed: ${out}")
+  endif()
+
+  execute_process(COMMAND env PKG_CONFIG_PATH=${prefix}/${libdir}/pkgconfig pkg-config --libs --cflags tolvane
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE flags)
+  if(NOT rc EQUAL 0 OR NOT flags MATCHES "-ltolvane")
+    message(FATAL_ERROR "pkg-config does not know tolvane: ${flags}")
+  endif()
+
+  # LD_LIBRARY_PATH must not be what finds the library.
+  execute_process(COMMAND env -u LD_LIBRARY_PATH ${prefix}/bin/tolvane
+                  RESULT_VARIABLE rc ERROR_VARIABLE err)
+  if(NOT rc EQUAL 2 OR NOT err MATCHES "usage: tolvane")
+    message(FATAL_ERROR "installed tolvane does not start (${rc}): ${err}")
+  endif()
+  message(STATUS "installed tree works: ${out}")
+endfunction()

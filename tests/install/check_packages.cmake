@@ -1,0 +1,32 @@
+# Builds the Debian packages of the build, unpacks them into a scratch root
+# (as dpkg would install them, without touching the system) and checks the
+# unpacked tree like an installed one.
+include(${CMAKE_CURRENT_LIST_DIR}/HostCheck.cmake)
+file(REMOVE_RECURSE ${WORK_DIR})
+execute_process(COMMAND cpack -G DEB -B ${WORK_DIR}/debs WORKING_DIRECTORY ${BUILD_DIR}
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cpack failed: ${out}")
+endif()
+set(root ${WORK_DIR}/root)
+foreach(package libtolvane0 libtolvane-dev tolvane)
+  file(GLOB deb ${WORK_DIR}/debs/${package}_*.deb)
+  if(NOT deb)
+    message(FATAL_ERROR "no package ${package}")
+  endif()
+  execute_process(COMMAND dpkg-deb -f ${deb} Depends OUTPUT_VARIABLE depends)
+  if(package STREQUAL "libtolvane0" AND NOT depends MATCHES "libssl3")
+    message(FATAL_ERROR "${package} does not depend on Debian's OpenSSL: ${depends}")
+  endif()
+  execute_process(COMMAND dpkg-deb -x ${deb} ${root} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cannot unpack ${deb}")
+  endif()
+endforeach()
+foreach(f include/tolvane/Tolvane.h ${LIBDIR}/libtolvane.so ${LIBDIR}/libtolvane.so.0 ${LIBDIR}/pkgconfig/tolvane.pc
+          ${LIBDIR}/cmake/Tolvane/TolvaneConfig.cmake bin/tolvane)
+  if(NOT EXISTS ${root}/usr/${f})
+    message(FATAL_ERROR "missing in the packages: /usr/${f}")
+  endif()
+endforeach()
+tolvane_check_tree(${root}/usr ${LIBDIR} ${WORK_DIR})
