@@ -56,7 +56,7 @@ int CServerClient::Send(const void* data, int length, int /*flags*/) {
     const int stall = m_pServer->GetSettings().SndRcvTimeout;
     return WriteWhole(*this, static_cast<const unsigned char*>(data), length,
                       stall > 0 ? static_cast<uint32_t>(stall) : kDefaultSendStallMs,
-                      [this] { return GetSocketHandle() == INVALID_SOCKET; });
+                      [this] { return m_nClosesWaiting > 0 || GetSocketHandle() == INVALID_SOCKET; });
 }
 
 void CServerClient::Close() {
@@ -67,8 +67,18 @@ void CServerClient::Close() {
     // The reader forgets the partial message and the WebSocket state of this
     // connection before it reads the next one (it may be busy right now).
     ++m_nConnection;
+    // A write in progress (waiting for room at most one slice more) ends
+    // before the descriptor closes, so none is written after the close.
+    ++m_nClosesWaiting;
+    std::lock_guard<std::recursive_mutex> lock(m_writeLock);
+    --m_nClosesWaiting;
     ShutDown(platform::SD_SEND);
     CAsyncSocketEx::Close();
+}
+
+void CServerClient::EndConnection() {
+    m_pServer->MarkPeerGone();
+    Close();
 }
 
 void CServerClient::OnClose(int error) {
@@ -134,7 +144,7 @@ void CServerClient::OnReceive(int error) {
     if (ProcessWSData(m_RawBlock.data, n)) return;
     FramingSettings framing = m_pServer->GetFramingSettings();
     framing.recvDataDelayTimeOut = m_nRecvDataDelayTimeOut;
-    m_assembler.SetSplitReads(m_nSplitReads == 1);
+    m_assembler.SetSplitReads(IsSplitReads() != 0);
     m_assembler.OnRead(m_RawBlock.data, n, error, framing);
 }
 
