@@ -144,7 +144,8 @@ void CServerClient::OnReceive(int error) {
     if (ProcessWSData(m_RawBlock.data, n)) return;
     FramingSettings framing = m_pServer->GetFramingSettings();
     framing.recvDataDelayTimeOut = m_nRecvDataDelayTimeOut;
-    m_assembler.SetSplitReads(IsSplitReads() != 0);
+    framing.cutAtEndByte = IsSplitReads() != 0;
+    m_assembler.SetSplitReads(framing.cutAtEndByte);
     m_assembler.OnRead(m_RawBlock.data, n, error, framing);
 }
 
