@@ -128,8 +128,8 @@ private:
     // Moves bytes of `data` into the input buffer, no more than the kept
     // frame's next step needs; returns how many.
     uint32_t TopUpInput(const unsigned char* data, uint32_t length);
-    // Strict mode: the RFC 6455 rule a frame header breaks (null when none);
-    // when one is broken the connection is failed and true returned.
+    // Strict mode: when the frame's header (as far as it arrived) breaks a
+    // rule of RFC 6455, fails the connection and returns true.
     bool FailOnViolation(const unsigned char* data, const FrameExtent& extent);
     // Strict mode: a ping, pong or close frame (payload in m_DecodeBlock) that
     // arrived as `data`. False once the connection was ended here.

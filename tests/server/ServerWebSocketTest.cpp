@@ -76,7 +76,7 @@ TEST(ServerWebSocket, PythonClientStaysConnectedAndLosesNothingInStrictMode) {
     ASSERT_EQ(0, scene.StartServer(host, kStrictKeys));
     ASSERT_EQ(0, host.SetRecvDataType(1));
     ChildProcess client("/usr/bin/python3", {kClients + "/ws_soak.py", std::to_string(scene.port), "2000", "60"});
-    ASSERT_TRUE(client.WaitForOutput("closed", 100000)) << client.output();
+    ASSERT_TRUE(client.WaitForOutput("\nend\n", 100000)) << client.output();
     EXPECT_NE(std::string::npos, client.output().find("echoed 2000\n")) << client.output();
     EXPECT_NE(std::string::npos, client.output().find("closed 1000\n")) << client.output();
     std::vector<std::string> received = host.Received();

@@ -10,7 +10,7 @@ closes with code 1000.
 
 Prints "sent <count> <sha256 of all bodies in order>", "echoed <count>",
 "ticks <n>" and "closed <code the server answered>"; a failure prints
-"failed: <reason>" and exits 1."""
+"failed: <reason>" and exits 1. The last line is always "end"."""
 import asyncio
 import hashlib
 import math
@@ -44,7 +44,7 @@ def as_bytes(message):
 
 
 def fail(reason):
-    print(f"failed: {reason}", flush=True)
+    print(f"failed: {reason}\nend", flush=True)
     sys.exit(1)
 
 
@@ -80,5 +80,6 @@ async def main(port, count, seconds):
 
 try:
     asyncio.run(main(int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])))
-except websockets.ConnectionClosed as closed:
-    fail(f"connection closed: {closed}")
+except (websockets.ConnectionClosed, asyncio.TimeoutError) as error:
+    fail(f"{type(error).__name__}: {error}")
+print("end", flush=True)
