@@ -104,8 +104,14 @@ unsigned BuildFrame(int headerMode, int headerIncluded, _DATA_BLOCK* block) {
     return block->length;
 }
 
+// Mode 6 cut at end bytes: the bytes up to and including the first 0x03, or 0.
+static uint32_t EndByteMessageSize(const unsigned char* data, uint32_t avail) {
+    const void* end = avail ? std::memchr(data, kEndByte, avail) : nullptr;
+    return end ? static_cast<uint32_t>(static_cast<const unsigned char*>(end) - data) + 1 : 0;
+}
+
 int ParseFrame(int headerMode, int headerIncluded, _DATA_BLOCK* block, int* pending, int* bodyLen, int* headerLen,
-               std::string endMarker) {
+               std::string endMarker, bool cutAtEndByte) {
     const uint32_t len = std::min(block->length, kDataBlockBytes);
     if (len == 0) return *pending;
     *headerLen = 0;
@@ -123,14 +129,22 @@ int ParseFrame(int headerMode, int headerIncluded, _DATA_BLOCK* block, int* pend
         std::memset(block->data + body, 0, len - body);
         block->length = body;
     } else if (headerMode == kHeaderEndByte) {
-        *pending = (len > kEndByteMaxPending || std::memchr(block->data, kEndByte, len) != nullptr) ? 0 : 1;
+        const uint32_t message = EndByteMessageSize(block->data, len);
+        *pending = (len > kEndByteMaxPending || message != 0) ? 0 : 1;
+        if (cutAtEndByte && message != 0) {
+            std::memset(block->data + message, 0, len - message);
+            block->length = message;
+            *bodyLen = static_cast<int>(message);
+        }
     } else if (headerMode == kHeaderNone) {
         ParseEndMarker(*block, len, endMarker, pending);
     }
     return *pending;
 }
 
-uint32_t CompleteFrameSize(int headerMode, int headerIncluded, const unsigned char* data, uint32_t avail) {
+uint32_t CompleteFrameSize(int headerMode, int headerIncluded, const unsigned char* data, uint32_t avail,
+                           bool cutAtEndByte) {
+    if (cutAtEndByte && headerMode == kHeaderEndByte) return EndByteMessageSize(data, avail);
     const uint32_t h = FrameHeaderSize(headerMode);
     if (h == 0) return avail;
     if (avail < h) return 0;
@@ -139,7 +153,11 @@ uint32_t CompleteFrameSize(int headerMode, int headerIncluded, const unsigned ch
 }
 
 uint32_t BytesBelongingToPending(int headerMode, int headerIncluded, const unsigned char* pending, uint32_t have,
-                                 const unsigned char* read, uint32_t avail) {
+                                 const unsigned char* read, uint32_t avail, bool cutAtEndByte) {
+    if (cutAtEndByte && headerMode == kHeaderEndByte) {
+        const uint32_t rest = EndByteMessageSize(read, avail);
+        return rest ? rest : avail;
+    }
     const uint32_t h = FrameHeaderSize(headerMode);
     if (h == 0) return avail;
     unsigned char header[4] = {0, 0, 0, 0};

@@ -28,16 +28,19 @@ unsigned BuildFrame(int headerMode, int headerIncluded, _DATA_BLOCK* block);
 // message is complete, its body is moved to the front and the block cut to it.
 // `*pending` becomes 1 (incomplete) or 0 (complete), except in the cases where
 // the mode leaves it as the caller set it. Returns `*pending`.
+// `cutAtEndByte` (the server's split reads): in mode 6 a message ends at its
+// first 0x03 byte and the block is cut behind it, instead of taking all data.
 int ParseFrame(int headerMode, int headerIncluded, _DATA_BLOCK* block, int* pending, int* bodyLen, int* headerLen,
-               std::string endMarker);
+               std::string endMarker, bool cutAtEndByte = false);
 
 // Size (header and body) of the complete frame that starts `data`, or 0 when
 // the `avail` bytes do not hold one yet. Headerless modes give `avail`.
-uint32_t CompleteFrameSize(int headerMode, int headerIncluded, const unsigned char* data, uint32_t avail);
+uint32_t CompleteFrameSize(int headerMode, int headerIncluded, const unsigned char* data, uint32_t avail,
+                           bool cutAtEndByte = false);
 
 // Bytes that a read must add to the `have` bytes of an incomplete message at
 // the start of `pending` to complete it, taken from the `avail` bytes of
 // `read`: all of them when the message needs more (or, in headerless modes and
 // for a length no block can hold, when no end can be known).
 uint32_t BytesBelongingToPending(int headerMode, int headerIncluded, const unsigned char* pending, uint32_t have,
-                                 const unsigned char* read, uint32_t avail);
+                                 const unsigned char* read, uint32_t avail, bool cutAtEndByte = false);

@@ -10,6 +10,7 @@ struct FramingSettings {
     int headerIncluded = 0;             // "HeaderIncluded": 1 = header length counts the header
     std::string endMarker;              // "MsgEndData": end marker of mode 0
     int recvDataDelayTimeOut = 600000;  // "RecvDataDelayTimeOut": ms an incomplete message may wait
+    bool cutAtEndByte = false;          // mode 6: a message ends at its first 0x03 (the server's "SplitReads")
 };
 
 // Longest end marker the receive comparison handles.

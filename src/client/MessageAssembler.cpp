@@ -20,7 +20,7 @@ void CMessageAssembler::OnRead(const unsigned char* read, int n, int error, cons
     // the read is split into further messages below.
     const uint32_t take = m_nPending == 1 ? BytesBelongingToPending(settings.netHeader, settings.headerIncluded,
                                                                     m_AssembleBlock.data, m_AssembleBlock.length,
-                                                                    read, len)
+                                                                    read, len, settings.cutAtEndByte)
                                           : len;
     DiscardIfTooLong(take);
 
@@ -35,7 +35,7 @@ void CMessageAssembler::OnRead(const unsigned char* read, int n, int error, cons
 
     int headerLen = 0, bodyLen = 0;
     ParseFrame(settings.netHeader, settings.headerIncluded, &m_AssembleBlock, &m_nPending, &bodyLen, &headerLen,
-               settings.endMarker);
+               settings.endMarker, settings.cutAtEndByte);
     if (m_nPending == 1) {
         MarkPendingStart();
         return;
@@ -56,11 +56,12 @@ void CMessageAssembler::DeliverRemainder(const unsigned char* read, int readLen,
         const uint32_t avail = static_cast<uint32_t>(readLen - pos);
         // Only the next frame is copied: the parse looks no further, and the
         // rest of the read is taken from `read` in the next round.
-        const uint32_t frame = CompleteFrameSize(settings.netHeader, settings.headerIncluded, read + pos, avail);
+        const uint32_t frame = CompleteFrameSize(settings.netHeader, settings.headerIncluded, read + pos, avail,
+                                                 settings.cutAtEndByte);
         SetDataBlock(&m_RemainderBlock, read + pos, frame != 0 ? frame : avail);
         int headerLen = 0, bodyLen = 0, pending = 0;
         ParseFrame(settings.netHeader, settings.headerIncluded, &m_RemainderBlock, &pending, &bodyLen, &headerLen,
-                   std::string());
+                   std::string(), settings.cutAtEndByte);
         if (pending == 1) {
             KeepAsPending(&m_RemainderBlock);
             return;

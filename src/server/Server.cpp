@@ -60,6 +60,7 @@ void CServer::ReadConfig(int index) {
     m_console.m_nTraceConsole = s.TraceConsole;
     m_Session.SetRecvDataDelayTimeOut(s.RecvDataDelayTimeOut);
     m_Session.SetSplitReads(s.SplitReads);
+    m_Session.SetStrict(s.WebsocketStrict);
     m_Session.SetWebsocket(s.IsWebsocket);
     m_Session.SetUTF8TextData(s.IsUTF8TextData);
     m_Session.SetUTF8TextCodePage(s.UTF8TextCodePage);

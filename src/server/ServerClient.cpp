@@ -55,7 +55,7 @@ int CServerClient::Send(const void* data, int length, int /*flags*/) {
     const int stall = m_pServer->GetSettings().SndRcvTimeout;
     return WriteWhole(*this, static_cast<const unsigned char*>(data), length,
                       SendStallLimitMs(stall),
-                      [this] { return GetSocketHandle() == INVALID_SOCKET; });
+                      [this] { return m_nClosesWaiting > 0 || GetSocketHandle() == INVALID_SOCKET; });
 }
 
 void CServerClient::Close() {
@@ -66,8 +66,18 @@ void CServerClient::Close() {
     // The reader forgets the partial message and the WebSocket state of this
     // connection before it reads the next one (it may be busy right now).
     ++m_nConnection;
+    // A write in progress (waiting for room at most one slice more) ends
+    // before the descriptor closes, so none is written after the close.
+    ++m_nClosesWaiting;
+    std::lock_guard<std::recursive_mutex> lock(m_writeLock);
+    --m_nClosesWaiting;
     ShutDown(platform::SD_SEND);
     CAsyncSocketEx::Close();
+}
+
+void CServerClient::EndConnection() {
+    m_pServer->MarkPeerGone();
+    Close();
 }
 
 void CServerClient::OnClose(int error) {
@@ -82,9 +92,22 @@ void CServerClient::WaitForReaders(uint32_t limitMs) {
     m_SocketWnd.WaitForHandlers(limitMs);
 }
 
-void CServerClient::TakeOver(SOCKET s) {
+void CServerClient::Disconnect(uint32_t limitMs) {
+    const SOCKET s = GetSocketHandle();
+    if (s != INVALID_SOCKET) {
+        // A reader inside a read of this socket returns at once; the
+        // descriptor is closed only when none uses it any more, so that no
+        // read ever reaches a number that already belongs to something else.
+        m_hStopEvent.Set();
+        ++m_nConnection;
+        platform::shutdown(s, platform::SD_BOTH);
+    }
+    WaitForReaders(limitMs);
     Close();
-    WaitForReaders(kReplaceWaitMs);
+}
+
+void CServerClient::TakeOver(SOCKET s) {
+    Disconnect(kReplaceWaitMs);
     SetSocketHandle(s);
 }
 
@@ -95,10 +118,7 @@ void CServerClient::BeginReading(SOCKET s, bool tls) {
     else AsyncSelect(FD_READ | FD_WRITE | FD_CLOSE);
 }
 
-void CServerClient::Shutdown() {
-    Close();
-    WaitForReaders(platform::kInfinite);
-}
+void CServerClient::Shutdown() { Disconnect(platform::kInfinite); }
 
 int CServerClient::Run() {
     const uint64_t connection = m_nPollConnection;
@@ -133,7 +153,8 @@ void CServerClient::OnReceive(int error) {
     if (ProcessWSData(m_RawBlock.data, n)) return;
     FramingSettings framing = m_pServer->GetFramingSettings();
     framing.recvDataDelayTimeOut = m_nRecvDataDelayTimeOut;
-    m_assembler.SetSplitReads(m_nSplitReads == 1);
+    framing.cutAtEndByte = IsSplitReads() != 0;
+    m_assembler.SetSplitReads(framing.cutAtEndByte);
     m_assembler.OnRead(m_RawBlock.data, n, error, framing);
 }
 

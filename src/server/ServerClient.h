@@ -33,13 +33,12 @@ public:
     void WriteLog(const char* format, ...) override __attribute__((format(printf, 2, 3)));
     void WriteLogEx(int direction, const char* format, ...) override __attribute__((format(printf, 3, 4)));
     void OnWSMessage(const unsigned char* data, int length, _DATA_BLOCK* block) override;
+    // The WebSocket layer closes the connection: as when the peer leaves.
+    void EndConnection() override;
     int Run() override;
 
     void SetService(CITolvane* service) { m_pService = service; }
     void SetRecvDataDelayTimeOut(int ms) { m_nRecvDataDelayTimeOut = ms; }
-    // 1: every message of a read is delivered and an incomplete last piece
-    // waits for the next read; 0: only the first message of a read counts.
-    void SetSplitReads(int value) { m_nSplitReads = value; }
 
     // Takes over a freshly accepted socket in place of the current peer,
     // which is dropped without notification. Returns once no thread reads
@@ -61,11 +60,13 @@ private:
     // Ends the polling thread and waits for the notification thread's
     // handlers of the closed connection, at most `limitMs` each.
     void WaitForReaders(uint32_t limitMs);
+    // Ends the connection from outside its reading threads: stops the
+    // socket, waits for the readers (at most `limitMs`), then closes it.
+    void Disconnect(uint32_t limitMs);
 
     CServer* const m_pServer;
     std::atomic<CITolvane*> m_pService{nullptr};
     std::atomic<int> m_nRecvDataDelayTimeOut{600000};
-    std::atomic<int> m_nSplitReads{0};
     platform::Event m_hStopEvent{false, false};
     // Raised by every close: a polling thread of an earlier connection sees
     // it and ends even if it missed the stop event.
@@ -77,5 +78,6 @@ private:
     CMessageAssembler m_assembler;
     std::mutex m_sendLock;   // host threads send one message at a time
     std::recursive_mutex m_writeLock;  // host messages and protocol replies never interleave
+    std::atomic<int> m_nClosesWaiting{0};  // a close waits for the write in progress to give up
     CFramedSender m_sender;
 };

@@ -5,7 +5,10 @@
 #include "client/DataBlockOps.h"
 #include "platform/CodePage.h"
 
-CWebSocket::CWebSocket() {
+CWebSocket::CWebSocket()
+    // Not cleared: every use writes before it reads, and untouched pages cost nothing.
+    : m_pInput(new unsigned char[kDataBlockBytes + kMaxFrameHeader]),
+      m_pWideFrame(new unsigned char[kDataBlockBytes + kMaxFrameHeader]) {
     std::memset(&m_Handshake, 0, sizeof m_Handshake);
     // Full clears once; from here on every writer keeps the bytes behind a
     // block's length zero, so clearing the used part is enough.
@@ -41,7 +44,9 @@ void CWebSocket::ResetWebSocket() {
     std::memset(&m_Handshake, 0, sizeof m_Handshake);
     ClearDataBlock(&m_CombineBlock);
     m_bDroppingMessage = 0;
+    m_nMessageOpcode = 0;
     m_bHeartbeatLogged = 0;
+    ++m_nResets;  // the reader drops its kept input before the next read
 }
 
 // The read as the trace shows it: length, the first two bytes in hex (zero

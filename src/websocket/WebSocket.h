@@ -1,5 +1,7 @@
 #pragma once
 #include <atomic>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "common/AsyncSocketEx.h"
@@ -18,10 +20,21 @@
 // OnClose may run on yet another thread and reset the connection state under
 // a lock that is never held across Send, a trace or OnWSMessage.
 //
+// Two opt-in modes go beyond that. Split reads: an opening request or a frame
+// may arrive over several reads and one read may carry several frames; the
+// incomplete end of a read waits in a fixed input buffer of the reading
+// thread. Strict: the server obligations of RFC 6455 (pong with the ping's
+// payload, close answered with the peer's status and the connection closed,
+// binary messages, frames up to a block, protocol errors closing with 1002
+// or 1007).
+//
 // A derived class whose handlers use its own members calls
 // m_SocketWnd.DestroySocketWindow() first thing in its destructor.
 class CWebSocket : public CAsyncSocketEx {
 public:
+    static constexpr uint32_t kMaxFrameHeader = 14;    // 2 bytes, 8-byte length, mask
+    static constexpr uint32_t kMaxRequestBytes = 8192;  // an opening request split over reads
+
     CWebSocket();
     ~CWebSocket() override;
 
@@ -32,11 +45,19 @@ public:
     virtual void WriteLogEx(int direction, const char* format, ...) __attribute__((format(printf, 3, 4))) = 0;
     // A complete decoded message; `data` and `length` are those of `block`.
     virtual void OnWSMessage(const unsigned char* data, int length, _DATA_BLOCK* block);
+    // Ends the connection from the reading thread (strict mode's close); a
+    // session overrides it to close the way a vanished peer does.
+    virtual void EndConnection() { Close(); }
 
     void SetWebsocket(int value) { m_bIsWebsocket = value; }
     void SetUTF8TextData(int value) { m_bIsUTF8TextData = value; }
     // 0 means the system ANSI code page.
     void SetUTF8TextCodePage(int codePage) { m_nUTF8TextCodePage = codePage; }
+    // 1: requests and frames may span reads, and a read may hold several frames.
+    void SetSplitReads(int value) { m_bSplitReads = value == 1; }
+    // 1: the server obligations of RFC 6455 (see above).
+    void SetStrict(int value) { m_bStrict = value == 1; }
+    int IsSplitReads() const { return m_bSplitReads; }
     int IsWebsocket() const { return m_bIsWebsocket; }
     int IsHandshakeDone() const { return m_bHandshakeDone; }
     // A copy of the fields of the last opening request.
@@ -65,6 +86,8 @@ public:
     int PackWSFrameInfo(const unsigned char* payload, unsigned payloadLength, unsigned char* frame,
                         unsigned* frameLength, int opcode);
     // Sends one text frame; the send's result, or 0 when no frame was built.
+    // Strict mode: payloads up to a block, as a binary frame when they are
+    // not UTF-8.
     int SendWSFrame(const unsigned char* data, unsigned length);
 
 protected:
@@ -81,15 +104,67 @@ protected:
     _DATA_BLOCK m_PayloadBlock;             // outgoing payload after conversion
 
 private:
-    enum class Fragment { kMore, kComplete, kDropped, kSkipped };
+    enum class Fragment { kMore, kComplete, kDropped, kSkipped, kOutOfOrder };
+    // What the first bytes of `data` tell of the frame they start.
+    struct FrameExtent {
+        enum Status { kWhole, kShort, kReserved } status;
+        bool headerComplete;
+        uint32_t headerLength;   // as far as known
+        uint64_t payloadLength;  // once the header is complete
+        uint64_t needed;         // bytes for the next step: the rest of the header, or the whole frame
+    };
+
+    static FrameExtent InspectFrame(const unsigned char* data, uint64_t received);
+    // Decodes and acts on the frame at the start of `data` (all of one read
+    // by design; exactly one frame in split mode). False once the connection
+    // was ended here.
+    bool ProcessFrame(const unsigned char* data, int length);
+    // Split reads: the request collected until its blank line, then the frames.
+    int ProcessStream(const unsigned char* data, int length);
+    // Bytes of this read the opening request took (the rest are frames), 0
+    // while it waits for more, -1 when refused (the read is not for this layer).
+    int CollectHandshake(const unsigned char* data, int length);
+    void ProcessFrames(const unsigned char* data, uint32_t length);
+    // Moves bytes of `data` into the input buffer, no more than the kept
+    // frame's next step needs; returns how many.
+    uint32_t TopUpInput(const unsigned char* data, uint32_t length);
+    // Strict mode: when the frame's header (as far as it arrived) breaks a
+    // rule of RFC 6455, fails the connection and returns true.
+    bool FailOnViolation(const unsigned char* data, const FrameExtent& extent);
+    // Strict mode: a ping, pong or close frame (payload in m_DecodeBlock) that
+    // arrived as `data`. False once the connection was ended here.
+    bool HandleControlFrame(int opcode, const unsigned char* data, int length);
+    // Split reads: a frame longer than a block; it ends the message it belongs to.
+    void DropFrame(unsigned char byte0, uint64_t payloadLength);
+    // Sends a close frame with `status`, traces why, ends the connection.
+    void FailConnection(int status, const char* reason);
+    // A control frame with `payload` (at most 125 bytes); a failed send is not reported.
+    void SendReply(int opcode, const unsigned char* payload, unsigned length);
+    void NoteHeartbeat(int opcode, const unsigned char* data, int length);
 
     // Adds the decoded frame to the message; on completion the whole message
-    // is moved into m_DecodeBlock. `total` is the size a dropped message reached.
-    Fragment CollectFragment(int more, uint64_t* total);
+    // is moved into m_DecodeBlock. `total` is the size a dropped message
+    // reached; `messageOpcode` that of the message's first frame.
+    Fragment CollectFragment(int opcode, int more, uint64_t* total, int* messageOpcode);
     void TraceRead(const unsigned char* data, int length);
     unsigned TextCodePage() const;
 
-    mutable std::mutex m_stateLock;  // m_Handshake, m_CombineBlock, m_bDroppingMessage
+    mutable std::mutex m_stateLock;  // m_Handshake, m_CombineBlock, m_bDroppingMessage, m_nMessageOpcode
     int m_bDroppingMessage = 0;      // the rest of an over-long message is skipped
+    int m_nMessageOpcode = 0;        // first frame's opcode of the message being collected, 0: none
     std::mutex m_sendLock;           // one host message at a time in the send blocks
+    std::atomic<int> m_bSplitReads{0};
+    std::atomic<int> m_bStrict{0};
+
+    // Split reads, reading thread only: the incomplete end of earlier reads
+    // (an opening request, or one frame: header and at most a block of
+    // payload), and the rest of a dropped frame still to come. Dropped when
+    // m_nResets moved since the reader last looked.
+    std::unique_ptr<unsigned char[]> m_pInput;
+    uint32_t m_nInputLength = 0;
+    uint64_t m_nSkipBytes = 0;
+    uint64_t m_nInputResets = 0;
+    std::atomic<uint64_t> m_nResets{0};
+    // Strict mode's outgoing frame (sending thread): a block and the longest header.
+    std::unique_ptr<unsigned char[]> m_pWideFrame;
 };

@@ -9,6 +9,9 @@ namespace testsupport {
 // A recording host that also sends every message back to its peer.
 class EchoingHost : public RecordingHost {
 public:
+    // Stopped before this part goes, so that no notification reaches a host
+    // that is half destroyed.
+    ~EchoingHost() override { StopTolvane(); }
     void OnReceive(const unsigned char* data, unsigned long len, int error) override {
         RecordingHost::OnReceive(data, len, error);
         SendData(data, static_cast<int>(len), 0, nullptr, 0);

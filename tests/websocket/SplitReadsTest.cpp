@@ -1,0 +1,111 @@
+// Split reads: requests and frames across reads, several frames in one read.
+#include <random>
+
+#include "WebSocketTestKit.h"
+
+namespace {
+
+using namespace wstest;
+
+class SplitReadsTest : public WebSocketTest {
+protected:
+    void SetUp() override {
+        WebSocketTest::SetUp();
+        ws->SetSplitReads(1);
+    }
+    // Feeds `bytes` in reads cut at `cuts` (offsets, ascending).
+    void FeedCut(const std::string& bytes, const std::vector<size_t>& cuts) {
+        size_t from = 0;
+        for (size_t cut : cuts) {
+            ASSERT_EQ(1, Feed(bytes.substr(from, cut - from)));
+            from = cut;
+        }
+        ASSERT_EQ(1, Feed(bytes.substr(from)));
+    }
+};
+
+TEST_F(SplitReadsTest, RequestAndFramesSpanReadsAndShareThem) {
+    const std::string frames = Frame(0x81, "one", "abcd") + Frame(0x01, "tw", "efgh") + Frame(0x80, "o", "ijkl") +
+                               Frame(0x89, "") + Frame(0x82, "bin") + Frame(0x81, std::string(70000, 't'), "mnop");
+    const std::string stream = kSampleRequest + frames + Frame(0x81, "last");
+    const struct {
+        const char* name;
+        std::vector<size_t> cuts;
+    } cases[] = {
+        {"request in three reads, frames in one", {10, 60, kSampleRequest.size()}},
+        {"request and first frames in one read", {kSampleRequest.size() + 12}},
+        {"every header cut", {kSampleRequest.size() + 1, kSampleRequest.size() + 9, kSampleRequest.size() + 31,
+                              kSampleRequest.size() + 33, kSampleRequest.size() + 40, stream.size() - 3}},
+        {"all in one read", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FeedCut(stream, c.cuts);
+        EXPECT_EQ((Strings{"one", "two", "bin", std::string(70000, 't'), "last"}), ws->Messages());
+        EXPECT_EQ(kSampleReply + Bytes({0x8A, 0, 0x88, 0}), Sent(kSampleReply.size() + 4));  // pong, close
+        ws->Close();
+        ws->Forget();
+        Connect();
+    }
+}
+
+TEST_F(SplitReadsTest, OversizeFramesAndRequestsAreDropped) {
+    Open();
+    const std::string big = Frame(0x81, std::string(kDataBlockBytes + 1, 'x'), "abcd");
+    FeedCut(Frame(0x81, "before") + big + Frame(0x81, "after"), {3000, 50000, 100000});
+    EXPECT_EQ((Strings{"before", "after"}), ws->Messages());
+    EXPECT_EQ(1u, ws->Count("3|OnReceive. Frame Too Long(102401). Message Dropped.\r\n"));
+
+    // A fragmented message with an oversize fragment is dropped whole.
+    FeedCut(Frame(0x01, "a") + Frame(0x00, std::string(kDataBlockBytes + 1, 'y')) + Frame(0x80, "b") + Frame(0x81, "c"),
+            {1000});
+    EXPECT_EQ((Strings{"before", "after", "c"}), ws->Messages());
+
+    ws->Close();
+    Connect();
+    const std::string endless = "GET / HTTP/1.1\r\nX: " + std::string(CWebSocket::kMaxRequestBytes, 'h');
+    EXPECT_EQ(1, Feed(endless.substr(0, 5000)));
+    EXPECT_EQ(0, Feed(endless.substr(5000)));
+    EXPECT_EQ(1u, ws->Count("3|Websocket Handshake Refused. No Blank Line Within 8192 Bytes.\r\n"));
+    EXPECT_EQ(0, Feed("POST / HTTP/1.1\r\n\r\n"));  // not a request, at once, as designed
+    EXPECT_EQ(1, Feed(kSampleRequest));
+    EXPECT_EQ(kSampleReply, Sent(kSampleReply.size()));
+}
+
+// Random messages (text and binary, whole or in fragments, pings between
+// them) cut at random points: every message arrives once, in order, intact.
+TEST_F(SplitReadsTest, RandomStreamsCutAnywhereLoseNothing) {
+    std::mt19937 random(1106);
+    auto below = [&](size_t n) { return static_cast<size_t>(random() % n); };
+    ws->SetStrict(1);  // pings are no messages, binary frames are
+    for (int round = 0; round < 20; ++round) {
+        Open();
+        std::string stream;
+        Strings expected;
+        for (int m = 0; m < 40; ++m) {
+            std::string body(1 + (below(4) ? below(300) : below(40000)), '\0');
+            for (char& c : body) c = static_cast<char>('a' + below(26));
+            const int opcode = below(2) ? 0x1 : 0x2;
+            const size_t split = below(3) ? body.size() : below(body.size());
+            const std::string mask = {static_cast<char>(random()), static_cast<char>(random()),
+                                      static_cast<char>(random()), static_cast<char>(random())};
+            if (split == body.size()) {
+                stream += Frame(0x80 | opcode, body, mask);
+            } else {
+                stream += Frame(opcode, body.substr(0, split), mask) + Frame(0x89, "hb", mask) +
+                          Frame(0x80, body.substr(split), mask);
+            }
+            expected.push_back(body);
+        }
+        std::vector<size_t> cuts;
+        for (size_t at = below(50); at < stream.size(); at += 1 + below(below(2) ? 10 : 30000)) cuts.push_back(at);
+        FeedCut(stream, cuts);
+        ASSERT_EQ(expected, ws->Messages()) << "round " << round;
+        ASSERT_TRUE(ws->BlocksAreSound());
+        ws->Close();
+        ws->Forget();
+        Connect();
+    }
+}
+
+}  // namespace
