@@ -1,6 +1,7 @@
 #pragma once
 // Tolvane: TCP message exchange for self-service terminal hosts.
 // This is the one header a host includes.
+#include <atomic>
 #include <cstdint>
 
 #if defined(TOLVANE_BUILDING)
@@ -47,7 +48,7 @@ private:
 
     CConnector* m_pClient;
     CServer* m_pServer;
-    int m_nMode;
+    std::atomic<int> m_nMode;  // read by the host's calls from inside notifications too
     int m_nSessionIndex;
     char m_szConfigPath[1024];
     char m_szConfigDir[1024];
