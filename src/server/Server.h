@@ -48,6 +48,8 @@ public:
     int SendData(const void* data, int len, const void* logText, int logLen);
 
     void PushDataBlock(const _DATA_BLOCK& block) { m_queue.PushDataBlock(block); }
+    // Messages pushed on this thread while the result lives wake RecvData once.
+    CReceiveQueue::WakeBatch BatchWakeUps() { return CReceiveQueue::WakeBatch(m_queue); }
     int PopDataBlock(_DATA_BLOCK* out) { return m_queue.PopDataBlock(out); }
     int WaitDataBlock(_DATA_BLOCK* out, unsigned long timeoutMs) {
         return m_queue.WaitDataBlock(out, timeoutMs, m_nStatus == 1);

@@ -150,6 +150,7 @@ void CServerClient::OnReceive(int error) {
     }
     m_RawBlock.length = static_cast<uint32_t>(n);
     if (!IsWebsocket()) WriteReadTrace(*m_pServer, error, m_RawBlock, n);
+    CReceiveQueue::WakeBatch batch = m_pServer->BatchWakeUps();  // the read's messages wake RecvData once
     if (ProcessWSData(m_RawBlock.data, n)) return;
     FramingSettings framing = m_pServer->GetFramingSettings();
     framing.recvDataDelayTimeOut = m_nRecvDataDelayTimeOut;
