@@ -126,8 +126,9 @@ int CAsyncSocketEx::Send(const void* buffer, int length, int flags) {
     return sent;
 }
 
-void CAsyncSocketEx::Close() {
-    SOCKET s = m_hSocket.exchange(INVALID_SOCKET);
+void CAsyncSocketEx::Close() { CloseDetached(m_hSocket.exchange(INVALID_SOCKET)); }
+
+void CAsyncSocketEx::CloseDetached(SOCKET s) {
     if (s == INVALID_SOCKET) return;
     // Closed under the notification lock, so that the notification thread
     // never looks at a descriptor number that is already reused.

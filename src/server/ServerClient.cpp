@@ -58,21 +58,28 @@ int CServerClient::Send(const void* data, int length, int /*flags*/) {
                       [this] { return m_nClosesWaiting > 0 || GetSocketHandle() == INVALID_SOCKET; });
 }
 
-void CServerClient::Close() {
-    const SOCKET s = GetSocketHandle();
-    if (s == INVALID_SOCKET) return;
+void CServerClient::Close() { ReleaseSocket(DetachSocket()); }
+
+SOCKET CServerClient::DetachSocket() {
+    const SOCKET s = m_hSocket.exchange(INVALID_SOCKET);
+    if (s == INVALID_SOCKET) return s;
     m_hStopEvent.Set();
-    m_pServer->Tls().CloseSSLOf(s);
     // The reader forgets the partial message and the WebSocket state of this
     // connection before it reads the next one (it may be busy right now).
     ++m_nConnection;
+    return s;
+}
+
+void CServerClient::ReleaseSocket(SOCKET s) {
+    if (s == INVALID_SOCKET) return;
+    m_pServer->Tls().CloseSSLOf(s);
     // A write in progress (waiting for room at most one slice more) ends
     // before the descriptor closes, so none is written after the close.
     ++m_nClosesWaiting;
     std::lock_guard<std::recursive_mutex> lock(m_writeLock);
     --m_nClosesWaiting;
-    ShutDown(platform::SD_SEND);
-    CAsyncSocketEx::Close();
+    platform::shutdown(s, platform::SD_SEND);
+    CloseDetached(s);
 }
 
 void CServerClient::EndConnection() {
@@ -93,17 +100,14 @@ void CServerClient::WaitForReaders(uint32_t limitMs) {
 }
 
 void CServerClient::Disconnect(uint32_t limitMs) {
-    const SOCKET s = GetSocketHandle();
-    if (s != INVALID_SOCKET) {
-        // A reader inside a read of this socket returns at once; the
-        // descriptor is closed only when none uses it any more, so that no
-        // read ever reaches a number that already belongs to something else.
-        m_hStopEvent.Set();
-        ++m_nConnection;
-        platform::shutdown(s, platform::SD_BOTH);
-    }
+    // Taken out first, so that no handler starting now acts on this socket;
+    // a reader inside a read of it returns at once. The descriptor is closed
+    // only when no reader uses it any more, so that no read ever reaches a
+    // number that already belongs to something else.
+    const SOCKET s = DetachSocket();
+    if (s != INVALID_SOCKET) platform::shutdown(s, platform::SD_BOTH);
     WaitForReaders(limitMs);
-    Close();
+    ReleaseSocket(s);
 }
 
 void CServerClient::TakeOver(SOCKET s) {

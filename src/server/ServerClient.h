@@ -63,6 +63,11 @@ private:
     // Ends the connection from outside its reading threads: stops the
     // socket, waits for the readers (at most `limitMs`), then closes it.
     void Disconnect(uint32_t limitMs);
+    // Takes the socket out of the session (no handler acts on it any more)
+    // and marks the connection over; the socket taken, or the invalid one.
+    SOCKET DetachSocket();
+    // Closes a detached socket once no write uses it.
+    void ReleaseSocket(SOCKET s);
 
     CServer* const m_pServer;
     std::atomic<CITolvane*> m_pService{nullptr};

@@ -83,6 +83,10 @@ public:
     static int Cleanup() { return 1; }
 
 protected:
+    // Closes a handle that was taken out of m_hSocket before (Close does
+    // both at once); nothing for the invalid socket.
+    void CloseDetached(SOCKET s);
+
     std::atomic<SOCKET> m_hSocket{INVALID_SOCKET};
     std::atomic<int> m_lEvent{FD_ALL_EVENTS};
     CSocketExWnd m_SocketWnd;
