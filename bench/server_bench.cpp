@@ -1,7 +1,7 @@
 // Compares the library server, driven as a host drives it (RecvData, then
 // SendData back), with a plain blocking-socket server doing the same framing
-// (header mode 5), both served by the same plain client in one run. Also
-// times a WebSocket round trip through the library server. Tracing stays on.
+// (header mode 5), both served by the same plain client in one run. Tracing
+// stays on. (WebSocket round trips: websocket_bench.)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -22,7 +22,6 @@
 #include "PlainClient.h"
 #include "devkit/ClientIni.h"
 #include "devkit/LoopbackPort.h"
-#include "devkit/WsClient.h"
 
 namespace {
 
@@ -277,24 +276,12 @@ int main() {
     std::printf("plain TCP      %10.1f %10.1f %10.1f %10.1f %8.2f %8.2f\n", plain.rtt.p50, plain.rtt.p99, lib.rtt.p50,
                 lib.rtt.p99, lib.rtt.p50 / plain.rtt.p50, lib.rtt.p99 / plain.rtt.p99);
     std::printf("\nOne-way throughput of %d 1000-byte messages, messages per second\n", kOneWay);
-    std::printf("                                      plain      library    share\n");
-    std::printf("client to server, RecvData (SplitReads=1) %9.0f %12.0f %7.0f%%\n", plain.toServer, lib.toServer,
-                100 * lib.toServer / plain.toServer);
-    std::printf("server to client, SendData             %9.0f %12.0f %7.0f%%\n", plain.fromServer, lib.fromServer,
+    std::printf("%-42s %10s %10s %7s\n", "", "plain", "library", "share");
+    std::printf("%-42s %10.0f %10.0f %6.0f%%\n", "client to server, RecvData (SplitReads=1)", plain.toServer,
+                lib.toServer, 100 * lib.toServer / plain.toServer);
+    std::printf("%-42s %10.0f %10.0f %6.0f%%\n", "server to client, SendData", plain.fromServer, lib.fromServer,
                 100 * lib.fromServer / plain.fromServer);
 
-    // WebSocket: the same echo host, a WebSocket client.
-    const int port = devkit::FreeLoopbackPort();
-    LibraryServer ws(folder, port, "IsWebsocket=1");
-    ws.Echo();
-    devkit::WsClient client;
-    if (client.Connect(port)) {
-        Latency l = RoundTrips([&](const std::string& body, std::string* echo) {
-            int opcode = 0;
-            return client.SendFrame(1, body) && client.ReadFrame(&opcode, echo);
-        });
-        std::printf("\nWebSocket round trip of 100-byte text messages: p50 %.1f us, p99 %.1f us\n", l.p50, l.p99);
-    }
     std::printf("\ntrace files: %s/Log/\n", folder.c_str());
     return 0;
 }
