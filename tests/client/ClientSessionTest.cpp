@@ -5,8 +5,7 @@
 #include <ctime>
 #include <thread>
 
-#include "platform/Time.h"
-#include "support/ClientHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 
@@ -51,32 +50,20 @@ TEST(ClientSessionTest, StartNeedsAddressAndPort) {
 }
 
 // The session reads the tick clock once when it starts connecting and once per failed attempt.
-std::atomic<uint32_t> g_tick;
-std::atomic<int> g_tickReads;
-uint32_t CountedTick() {
-    ++g_tickReads;
-    return g_tick.load();
-}
-
 TEST(ClientSessionTest, UnreachableHostIsReportedOncePerPhaseThenEvery30Seconds) {
-    g_tick = 100000;
-    g_tickReads = 0;
-    platform::SetTickSource(&CountedTick);
-    {
-        ClientScene scene;
-        RecordingHost host;
-        ASSERT_EQ(0, scene.Start(host, RefusingPort(), "[NetworkPara_client_0]\nConnectContinues=3\nReconnInterval=20\n"));
-        // Eight failed attempts: two whole cycles and part of a third.
-        ASSERT_TRUE(WaitUntil([] { return g_tickReads >= 9; }));
-        std::string trace = scene.Trace();
-        EXPECT_EQ(1u, CountOf(trace, ":Connect Fail.127.0.0.1:"));
-        EXPECT_EQ(1u, CountOf(trace, ":ReConnect......\r\n"));
-        EXPECT_NE(std::string::npos, trace.find(", LastError=10061\r\n"));
-        g_tick += 30000;
-        EXPECT_TRUE(scene.WaitForTrace("ReConnect......", 2));
-        EXPECT_EQ(2u, CountOf(scene.Trace(), ":Connect Fail.127.0.0.1:"));
-    }
-    platform::SetTickSource(nullptr);
+    FakeTick tick(100000);
+    ClientScene scene;
+    RecordingHost host;
+    ASSERT_EQ(0, scene.Start(host, RefusingPort(), "[NetworkPara_client_0]\nConnectContinues=3\nReconnInterval=20\n"));
+    // Eight failed attempts: two whole cycles and part of a third.
+    ASSERT_TRUE(WaitUntil([] { return FakeTick::reads >= 9; }));
+    std::string trace = scene.Trace();
+    EXPECT_EQ(1u, CountOf(trace, ":Connect Fail.127.0.0.1:"));
+    EXPECT_EQ(1u, CountOf(trace, ":ReConnect......\r\n"));
+    EXPECT_NE(std::string::npos, trace.find(", LastError=10061\r\n"));
+    FakeTick::now += 30000;
+    EXPECT_TRUE(scene.WaitForTrace("ReConnect......", 2));
+    EXPECT_EQ(2u, CountOf(scene.Trace(), ":Connect Fail.127.0.0.1:"));
 }
 
 // Cycles without attempts still pause: no setting makes the session thread spin.

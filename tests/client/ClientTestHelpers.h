@@ -7,7 +7,7 @@
 #include "client/MessageAssembler.h"
 #include "log/TraceLog.h"
 #include "platform/Time.h"
-#include "support/ClientHarness.h"
+#include "support/Harness.h"
 #include "support/TestSupport.h"
 
 namespace clienttest {

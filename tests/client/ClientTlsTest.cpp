@@ -3,8 +3,7 @@
 #include <string>
 
 #include "devkit/CertKit.h"
-#include "platform/Paths.h"
-#include "support/ClientHarness.h"
+#include "support/Harness.h"
 #include "support/ChildProcess.h"
 
 using namespace testsupport;
@@ -13,26 +12,18 @@ namespace {
 
 // The client over TLS against `openssl s_server -rev`, which answers every
 // line with the line reversed, in both ways of reading TLS data.
+// Certificate paths are relative to the executable's folder: the scene's.
 class ClientTlsTest : public ::testing::TestWithParam<int> {
 protected:
-    void SetUp() override {
-        // Certificate paths are relative to the executable's folder: make it
-        // the scene's folder, where the certificates get their default names.
-        platform::SetModuleFileNameForTest(scene.dir.file("host"));
-        ASSERT_EQ(0, std::system(("mkdir -p '" + scene.dir.file("certs") + "'").c_str()));
-        certs = devkit::WriteStandardCerts(scene.dir.file("certs"));
-    }
-    void TearDown() override { platform::SetModuleFileNameForTest(""); }
-
     ClientScene scene;
+    ExeFolder exe{scene.dir};
     RecordingHost host;
-    devkit::TestCertFiles certs;
 };
 
 TEST_P(ClientTlsTest, ExchangesMessagesWithOpensslServer) {
     const int port = RefusingPort();
-    ChildProcess server({"s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert", certs.serverCert,
-                           "-key", certs.serverKey, "-naccept", "1", "-rev"});
+    ChildProcess server({"s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert", exe.certs.serverCert,
+                           "-key", exe.certs.serverKey, "-naccept", "1", "-rev"});
     ASSERT_TRUE(server.WaitForOutput("ACCEPT", 5000)) << server.output();
 
     host.ExecuteCMD(4, nullptr, static_cast<unsigned long>(GetParam()), nullptr, nullptr, 0);

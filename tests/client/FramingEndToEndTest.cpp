@@ -8,8 +8,7 @@
 
 #include "ClientTestHelpers.h"
 #include "client/Framing.h"
-#include "platform/Time.h"
-#include "support/ClientHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 using clienttest::Bytes;
@@ -65,46 +64,39 @@ TEST(FramingEndToEndTest, EveryLengthModeBothWaysAndThroughRandomSplits) {
     EXPECT_EQ("1234", wide.peer.Receive(4));  // only four characters of "12345"
 }
 
-std::atomic<uint32_t> g_tick;
-uint32_t Tick() { return g_tick.load(); }
-
 TEST(FramingEndToEndTest, MessagesSpanningSharingAndOutlastingReads) {
-    g_tick = 50000;
-    platform::SetTickSource(&Tick);
-    {
-        ConnectedClient client(Keys(5) + "\n[NetworkPara_client_0]\nRecvDataDelayTimeOut=1000");
-        ASSERT_TRUE(client.ok);
-        // Two frames in one read: two messages in order, each recorded.
-        ASSERT_TRUE(client.peer.Send(Bytes({0, 0, 0, 2}) + "hi" + Bytes({0, 0, 0, 3}) + "you"));
-        EXPECT_EQ("hi", client.Next());
-        EXPECT_EQ("you", client.Next());
-        EXPECT_TRUE(client.scene.WaitForTrace("\r\nRECEIVE:you\r\n"));
-        EXPECT_EQ(1u, CountOf(client.scene.Trace(), "\r\nRECEIVE:hi\r\n"));
+    FakeTick tick(50000);
+    ConnectedClient client(Keys(5) + "\n[NetworkPara_client_0]\nRecvDataDelayTimeOut=1000");
+    ASSERT_TRUE(client.ok);
+    // Two frames in one read: two messages in order, each recorded.
+    ASSERT_TRUE(client.peer.Send(Bytes({0, 0, 0, 2}) + "hi" + Bytes({0, 0, 0, 3}) + "you"));
+    EXPECT_EQ("hi", client.Next());
+    EXPECT_EQ("you", client.Next());
+    EXPECT_TRUE(client.scene.WaitForTrace("\r\nRECEIVE:you\r\n"));
+    EXPECT_EQ(1u, CountOf(client.scene.Trace(), "\r\nRECEIVE:hi\r\n"));
 
-        // One frame in three reads of 2, 3 and 4 bytes.
-        const std::string frame = Bytes({0, 0, 0, 5}) + "hello";
-        ASSERT_TRUE(client.peer.Send(frame.substr(0, 2)));
-        ASSERT_TRUE(client.scene.WaitForTrace("Network Status Is Not Good. StartTick(50000)"));
-        ASSERT_TRUE(client.peer.Send(frame.substr(2, 3)));
-        ASSERT_TRUE(client.scene.WaitForTrace(":OnReceive(Len=3).\r\n"));
-        ASSERT_TRUE(client.peer.Send(frame.substr(5)));
-        EXPECT_EQ("hello", client.Next());
-        std::string trace = client.scene.Trace();
-        EXPECT_EQ(1u, CountOf(trace, "Network Status Is Not Good."));
-        EXPECT_EQ(1u, CountOf(trace, ":OnReceive(Len=4).\r\n"));
-        EXPECT_NE(std::string::npos, trace.find("]:[0000]\r\n"));  // the first read's trace line
+    // One frame in three reads of 2, 3 and 4 bytes.
+    const std::string frame = Bytes({0, 0, 0, 5}) + "hello";
+    ASSERT_TRUE(client.peer.Send(frame.substr(0, 2)));
+    ASSERT_TRUE(client.scene.WaitForTrace("Network Status Is Not Good. StartTick(50000)"));
+    ASSERT_TRUE(client.peer.Send(frame.substr(2, 3)));
+    ASSERT_TRUE(client.scene.WaitForTrace(":OnReceive(Len=3).\r\n"));
+    ASSERT_TRUE(client.peer.Send(frame.substr(5)));
+    EXPECT_EQ("hello", client.Next());
+    std::string trace = client.scene.Trace();
+    EXPECT_EQ(1u, CountOf(trace, "Network Status Is Not Good."));
+    EXPECT_EQ(1u, CountOf(trace, ":OnReceive(Len=4).\r\n"));
+    EXPECT_NE(std::string::npos, trace.find("]:[0000]\r\n"));  // the first read's trace line
 
-        // An incomplete message older than its time-out is discarded.
-        ASSERT_TRUE(client.peer.Send(Bytes({0, 0, 0, 9}) + "lost"));
-        ASSERT_TRUE(client.scene.WaitForTrace("Network Status Is Not Good. StartTick(50000)", 2));
-        g_tick += 2000;
-        ASSERT_TRUE(client.peer.Send(Bytes({0, 0, 0, 3}) + "new"));
-        EXPECT_EQ("new", client.Next());
-        EXPECT_TRUE(client.scene.WaitForTrace(
-            ":Network Status Bad. Discard Previous Message! OnReceiveDataTimeOut(1000)(dwElapse=2000). "
-            "dwEndTime=52000, dwStartTime=50000\r\n"));
-    }
-    platform::SetTickSource(nullptr);
+    // An incomplete message older than its time-out is discarded.
+    ASSERT_TRUE(client.peer.Send(Bytes({0, 0, 0, 9}) + "lost"));
+    ASSERT_TRUE(client.scene.WaitForTrace("Network Status Is Not Good. StartTick(50000)", 2));
+    FakeTick::now += 2000;
+    ASSERT_TRUE(client.peer.Send(Bytes({0, 0, 0, 3}) + "new"));
+    EXPECT_EQ("new", client.Next());
+    EXPECT_TRUE(client.scene.WaitForTrace(
+        ":Network Status Bad. Discard Previous Message! OnReceiveDataTimeOut(1000)(dwElapse=2000). "
+        "dwEndTime=52000, dwStartTime=50000\r\n"));
 }
 
 TEST(FramingEndToEndTest, ModesWithoutALengthAndALengthThatNeverFits) {

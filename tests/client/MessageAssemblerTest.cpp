@@ -9,6 +9,7 @@
 #include "client/Framing.h"
 
 using namespace clienttest;
+using testsupport::FakeTick;
 
 namespace {
 
@@ -17,18 +18,12 @@ const std::string kHello5 = Bytes({0, 0, 0, 5}) + "hello";
 
 class MessageAssemblerTest : public ::testing::Test {
 protected:
-    // The tick count the assembler reads.
-    static inline std::atomic<uint32_t> now{5000};
-    MessageAssemblerTest() {
-        now = 5000;
-        platform::SetTickSource([] { return now.load(); });
-    }
-    ~MessageAssemblerTest() override { platform::SetTickSource(nullptr); }
     void Read(const std::string& bytes, int error = 0) {
         assembler->OnRead(U(bytes), static_cast<int>(bytes.size()), error, settings);
     }
     void TearDown() override { EXPECT_TRUE(got.queuedTailsZero); }
 
+    FakeTick tick{5000};
     TraceCapture trace;
     Received got;
     FramingSettings settings{5, 0, "", 600000};
@@ -47,7 +42,7 @@ TEST_F(MessageAssemblerTest, MessageCompletedInALaterReadIsFollowedByTheRestOfTh
 TEST_F(MessageAssemblerTest, IncompleteTailWaitsWithItsOwnStartTick) {
     Read(kHello5 + kHello5.substr(0, 6));
     EXPECT_EQ(assembler->PendingStart(), 5000u);
-    now = 5100;
+    FakeTick::now = 5100;
     Read(kHello5.substr(6) + Bytes({0, 0}));
     EXPECT_EQ(got.queued, (Strings{"hello", "hello"}));
     EXPECT_EQ(Content(assembler->AssemblyBlock()), Bytes({0, 0}));
@@ -60,9 +55,9 @@ TEST_F(MessageAssemblerTest, IncompleteTailWaitsWithItsOwnStartTick) {
 TEST_F(MessageAssemblerTest, PendingMessageIsDiscardedOnlyAfterTheTimeOut) {
     settings.recvDataDelayTimeOut = 1000;
     Read(kHello5.substr(0, 6));
-    now = 6000;  // elapsed equals the time-out: it still waits
+    FakeTick::now = 6000;  // elapsed equals the time-out: it still waits
     Read(kHello5.substr(6, 1));
-    now = 6001;
+    FakeTick::now = 6001;
     Read(Bytes({0, 0, 0, 2}) + "o");  // discards, then starts a message of its own
     EXPECT_EQ(trace.Count("(dwElapse=1001). dwEndTime=6001, dwStartTime=5000\r\n"), 1u);
     EXPECT_EQ(assembler->PendingStart(), 6001u);
@@ -99,7 +94,7 @@ TEST_F(MessageAssemblerTest, DropPendingForgetsTheDataButNotTheStartTick) {
     Read(kHello5.substr(0, 3));
     assembler->DropPending();
     EXPECT_EQ(assembler->IsPending(), 0);
-    now = 7000;
+    FakeTick::now = 7000;
     Read(kHello5.substr(0, 3));
     EXPECT_EQ(assembler->PendingStart(), 5000u);
     Read(kHello5.substr(3));

@@ -10,7 +10,7 @@
 
 #include "common/AsyncSocketEx.h"
 #include "platform/Sockets.h"
-#include "support/LoopbackPeer.h"
+#include "support/Loopback.h"
 #include "support/TestSupport.h"
 
 namespace sockettest {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "config/ClientConfig.h"
-#include "support/ClientHarness.h"
+#include "support/Harness.h"
 
 namespace {
 

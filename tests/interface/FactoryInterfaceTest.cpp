@@ -5,8 +5,7 @@
 #include <vector>
 
 #include "interface/Tolvane.h"
-#include "platform/Paths.h"
-#include "support/ServerHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 
@@ -29,7 +28,7 @@ TEST(FactoryInterfaceTest, ControlReceiveAndHostWindowMessages) {
     ClientScene scene;
     LoopbackPeer peer;
     scene.Configure(peer.port(), "netheader=5");
-    platform::SetModuleFileNameForTest(scene.dir.file("host"));
+    ExeFolder exe(scene.dir, false);
     SetHostWindowProc(&RecordWindow);
     ONetworkItf* net = CreateNetworkInstance();
     static unsigned char buf[102400];
@@ -54,13 +53,12 @@ TEST(FactoryInterfaceTest, ControlReceiveAndHostWindowMessages) {
     net->Release();  // stops the session first
     EXPECT_TRUE(scene.WaitForTrace("Close connection.127.0.0.1:0\r\n"));
     SetHostWindowProc(nullptr);
-    platform::SetModuleFileNameForTest("");
 }
 
 TEST(FactoryInterfaceTest, ServerModeFromTheConfigurationFile) {
     ServerScene scene;
     scene.ConfigureServer("netheader=5", "[network]\ntcpipmode=1\n");
-    platform::SetModuleFileNameForTest(scene.dir.file("host"));
+    ExeFolder exe(scene.dir, false);
     SetHostWindowProc(&RecordWindow);
     g_windowMessages.clear();
     ONetworkItf* net = CreateNetworkInstance();
@@ -85,7 +83,6 @@ TEST(FactoryInterfaceTest, ServerModeFromTheConfigurationFile) {
     EXPECT_TRUE(peer.WaitClosed());
     EXPECT_TRUE(scene.WaitForTrace("Close DisConnect." + std::to_string(scene.port) + "\r\n"));
     SetHostWindowProc(nullptr);
-    platform::SetModuleFileNameForTest("");
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "interface/Tolvane.h"
 #include "log/TraceLog.h"
 #include "platform/Paths.h"
-#include "support/ClientHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 

@@ -5,15 +5,11 @@
 #include <atomic>
 #include <chrono>
 
-#include "platform/Time.h"
-#include "support/ServerHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 
 namespace {
-
-std::atomic<uint32_t> g_tick;
-uint32_t Tick() { return g_tick.load(); }
 
 TEST(ServerFraming, WithoutHeaderEveryReadIsOneMessage) {
     ServedPeer s("netheader=0");
@@ -36,29 +32,25 @@ TEST(ServerFraming, OnlyTheFirstMessageOfAReadCounts) {
 }
 
 TEST(ServerFraming, MessageAcrossReadsAndDiscardAfterItsTimeOut) {
-    g_tick = 70000;
-    platform::SetTickSource(&Tick);
-    {
-        ServedPeer s("netheader=4\nRecvDataDelayTimeOut=1000");
-        ASSERT_TRUE(s.ok);
-        const std::string frame = Frame(4, "hello");
-        ASSERT_TRUE(s.peer.Send(frame.substr(0, 1)));
-        ASSERT_TRUE(s.scene.WaitForTrace("Network Status Is Not Good. StartTick(70000)"));
-        ASSERT_TRUE(s.peer.Send(frame.substr(1, 3)));
-        ASSERT_TRUE(s.scene.WaitForTrace(":OnReceive(Len=3).\r\n"));
-        ASSERT_TRUE(s.peer.Send(frame.substr(4)));
-        EXPECT_EQ("hello", s.Next());
+    FakeTick tick(70000);
+    ServedPeer s("netheader=4\nRecvDataDelayTimeOut=1000");
+    ASSERT_TRUE(s.ok);
+    const std::string frame = Frame(4, "hello");
+    ASSERT_TRUE(s.peer.Send(frame.substr(0, 1)));
+    ASSERT_TRUE(s.scene.WaitForTrace("Network Status Is Not Good. StartTick(70000)"));
+    ASSERT_TRUE(s.peer.Send(frame.substr(1, 3)));
+    ASSERT_TRUE(s.scene.WaitForTrace(":OnReceive(Len=3).\r\n"));
+    ASSERT_TRUE(s.peer.Send(frame.substr(4)));
+    EXPECT_EQ("hello", s.Next());
 
-        ASSERT_TRUE(s.peer.Send(Frame(4, "lost").substr(0, 3)));
-        ASSERT_TRUE(s.scene.WaitForTrace("Network Status Is Not Good. StartTick(70000)", 2));
-        g_tick += 1500;
-        ASSERT_TRUE(s.peer.Send(Frame(4, "new")));
-        EXPECT_EQ("new", s.Next());
-        EXPECT_TRUE(s.scene.WaitForTrace(
-            ":Network Status Bad. Discard Previous Message! OnReceiveDataTimeOut(1000)(dwElapse=1500). "
-            "dwEndTime=71500, dwStartTime=70000\r\n"));
-    }
-    platform::SetTickSource(nullptr);
+    ASSERT_TRUE(s.peer.Send(Frame(4, "lost").substr(0, 3)));
+    ASSERT_TRUE(s.scene.WaitForTrace("Network Status Is Not Good. StartTick(70000)", 2));
+    FakeTick::now += 1500;
+    ASSERT_TRUE(s.peer.Send(Frame(4, "new")));
+    EXPECT_EQ("new", s.Next());
+    EXPECT_TRUE(s.scene.WaitForTrace(
+        ":Network Status Bad. Discard Previous Message! OnReceiveDataTimeOut(1000)(dwElapse=1500). "
+        "dwEndTime=71500, dwStartTime=70000\r\n"));
 }
 
 TEST(ServerFraming, PeerLeavingMidMessageLeavesNothingBehind) {

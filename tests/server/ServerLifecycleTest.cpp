@@ -4,9 +4,7 @@
 
 #include <chrono>
 
-#include "devkit/CertKit.h"
-#include "platform/Paths.h"
-#include "support/ServerHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 
@@ -45,9 +43,7 @@ TEST(ServerLifecycle, CyclesAndReplacementsKeepThreadsAndDescriptorsAtBaseline) 
 // finished, and connected WebSocket.
 TEST(ServerLifecycle, StopIsPromptInEveryState) {
     ServerScene scene;
-    platform::SetModuleFileNameForTest(scene.dir.file("host"));
-    ASSERT_EQ(0, std::system(("mkdir -p '" + scene.dir.file("certs") + "'").c_str()));
-    devkit::WriteStandardCerts(scene.dir.file("certs"));
+    ExeFolder exe(scene.dir);
     struct Case {
         const char* name;
         std::string keys, extra;
@@ -78,7 +74,6 @@ TEST(ServerLifecycle, StopIsPromptInEveryState) {
             EXPECT_TRUE(peer.WaitClosed());
         }
     }
-    platform::SetModuleFileNameForTest("");
 }
 
 }  // namespace

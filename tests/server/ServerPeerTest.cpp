@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "support/ServerHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 

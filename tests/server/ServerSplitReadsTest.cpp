@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "support/ServerHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 

@@ -4,7 +4,7 @@
 
 #include "common/DataBlock.h"
 #include "devkit/WsClient.h"
-#include "support/ServerHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 

@@ -1,5 +1,7 @@
 // Client and server handshakes between two OSSL objects over loopback TCP,
 // and one connection used from several threads at once.
+#include <poll.h>
+
 #include <atomic>
 
 #include "tls/TlsTestEnv.h"
@@ -57,7 +59,7 @@ TEST_F(OsslHandshakeTest, NewPeerOnTheOldPeersSocketNumberGetsNoCloseNotificatio
     // sound connection object, and the next peer's socket takes its number.
     m_client.CloseSSL();
     m_echo.join();
-    int number = std::exchange(m_serverFd, -1);
+    int number = m_serverEnd.Release();
     ASSERT_EQ(1, Connect(ClientConfig(), ServerConfig(), number));
     ExpectEcho("new peer\n");
 }
@@ -122,7 +124,7 @@ using OsslConcurrencyTest = TlsTest;
 
 TEST_F(OsslConcurrencyTest, SessionThreadReadsWhileHostThreadsWriteAndAnotherCloses) {
     ASSERT_EQ(1, Connect(ClientConfig(), ServerConfig()));
-    SetNonBlocking(m_clientFd);
+    SetNonBlocking(m_clientEnd.fd());
     constexpr int kMessages = 1000, kSize = 100;
     std::atomic<int> sent{0}, received{0};
     std::string data;  // the reader's until it is joined
@@ -133,7 +135,8 @@ TEST_F(OsslConcurrencyTest, SessionThreadReadsWhileHostThreadsWriteAndAnotherClo
         for (int n = 0; n != -2; n = m_client.iSSLReceive(buf, sizeof buf)) {
             if (n > 0) data.append(buf, static_cast<size_t>(n));
             received += std::max(n, 0);
-            WaitReadable(m_clientFd, 20);
+            pollfd readable{m_clientEnd.fd(), POLLIN, 0};
+            poll(&readable, 1, 20);
         }
     });
     auto writer = [&](char fill) {
@@ -154,19 +157,13 @@ TEST_F(OsslConcurrencyTest, SessionThreadReadsWhileHostThreadsWriteAndAnotherClo
     }
 }
 
-}  // namespace
-}  // namespace tlstest
-
-namespace tlstest {
-namespace {
-
 // A write into a full socket buffer waits for room instead of failing half
 // way (which would break the TLS stream for every later write).
 TEST_F(OsslHandshakeTest, WritesIntoAFullBufferWaitForRoom) {
     ASSERT_EQ(1, Connect(ClientConfig(), ServerConfig()));
-    SetNonBlocking(m_clientFd);
+    SetNonBlocking(m_clientEnd.fd());
     int small = 16384;  // a small send buffer fills at once
-    setsockopt(m_clientFd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    setsockopt(m_clientEnd.fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     const int kCount = 20, kSize = 65536;
     std::atomic<int> written{0};
     std::atomic<bool> gaveUp{false};

@@ -1,59 +1,19 @@
 #pragma once
 #include <algorithm>
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "devkit/CertKit.h"
 #include "log/TraceLog.h"
-#include "platform/Paths.h"
+#include "support/Loopback.h"
 #include "support/TestSupport.h"
 #include "tls/OSSL.h"
 
 namespace tlstest {
-
-// A listener on 127.0.0.1 with an ephemeral port (stored in `port`).
-inline int ListenLoopback(int* port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t len = sizeof a;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || listen(fd, 1) != 0) ADD_FAILURE() << "no listener";
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    *port = ntohs(a.sin_port);
-    return fd;
-}
-
-// Gives the blocking socket `fd` 5 s send and receive time-outs, so that no
-// TLS call on it can wait for ever; returns `fd`.
-inline int WithTimeouts(int fd) {
-    timeval tv{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    return fd;
-}
-
-// A blocking socket connected to 127.0.0.1:`port`, with the time-outs.
-inline int ConnectLoopback(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) ADD_FAILURE() << "connect failed";
-    return WithTimeouts(fd);
-}
-
-inline bool WaitReadable(int fd, int ms) {
-    pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, ms) > 0;
-}
 
 inline void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
@@ -112,9 +72,6 @@ using Keys = std::vector<std::pair<std::string, std::string>>;
 class TlsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::SetModuleFileNameForTest(m_dir.file("host"));
-        mkdir(Certs("").c_str(), 0755);
-        m_certs = devkit::WriteStandardCerts(Certs(""));
         m_clientLog.SetLogPath(m_dir.file("clientlog/").c_str());
         m_serverLog.SetLogPath(m_dir.file("serverlog/").c_str());
         m_client.SetClientOwner(&m_clientLog);
@@ -123,8 +80,6 @@ protected:
     void TearDown() override {
         StopEcho();
         m_client.CloseSSL();
-        if (m_clientFd >= 0) close(m_clientFd);
-        platform::SetModuleFileNameForTest(std::string());
     }
 
     // Writes "[SSLConfig]" with `keys`, then `more`, into the file `name`;
@@ -144,36 +99,31 @@ protected:
         return WriteConfig("client.ini", keys, {{"UseSSL", "1"}, {"PeerCerMustBeValid", "1"}});
     }
 
-    // On a fresh loopback pair m_server accepts and echoes on a thread of its
-    // own while m_client connects; returns iSSLConnect's result. Given a
-    // descriptor number, the server end takes it over (dup2).
+    // On a fresh loopback pair (blocking, with 5 s time-outs) m_server accepts
+    // and echoes on a thread of its own while m_client connects; returns
+    // iSSLConnect's result. Given a descriptor number, the server end takes it
+    // over (dup2).
     int Connect(const std::string& clientConfig, const std::string& serverConfig, int number = -1) {
         StopEcho();
-        if (m_clientFd >= 0) close(m_clientFd);
-        int port = 0;
-        int listener = ListenLoopback(&port);
-        m_clientFd = ConnectLoopback(port);
-        m_serverFd = WithTimeouts(accept(listener, nullptr, nullptr));
-        close(listener);
-        if (number >= 0) {
-            dup2(m_serverFd, number);
-            close(std::exchange(m_serverFd, number));
-        }
-        m_echo = std::thread([this, fd = m_serverFd, serverConfig] {
+        EXPECT_TRUE(m_clientEnd.Connect(m_serverEnd.port()) && m_serverEnd.Accept()) << "no loopback pair";
+        if (number >= 0 && dup2(m_serverEnd.fd(), number) == number) m_serverEnd.Adopt(number);
+        m_clientEnd.MakeBlocking();
+        m_serverEnd.MakeBlocking();
+        m_echo = std::thread([this, fd = m_serverEnd.fd(), serverConfig] {
             m_server.iSSLAccept(static_cast<SOCKET>(fd), serverConfig.c_str());
             char buf[4096];
             for (int n; (n = m_server.iSSLReceive(buf, sizeof buf)) > 0;) m_server.iSSLSend(buf, n);
         });
-        return m_client.iSSLConnect(static_cast<SOCKET>(m_clientFd), clientConfig.c_str());
+        return m_client.iSSLConnect(static_cast<SOCKET>(m_clientEnd.fd()), clientConfig.c_str());
     }
-    // Ends the server side (m_serverFd): wakes and joins the echo thread,
-    // then closes the server's TLS connection and its socket.
+    // Ends the server side: wakes and joins the echo thread, then closes the
+    // server's TLS connection and its socket.
     void StopEcho() {
-        if (m_serverFd < 0) return;
-        shutdown(m_serverFd, SHUT_RDWR);
+        if (!m_serverEnd.IsOpen()) return;
+        shutdown(m_serverEnd.fd(), SHUT_RDWR);
         if (m_echo.joinable()) m_echo.join();
         m_server.CloseSSL();
-        close(std::exchange(m_serverFd, -1));
+        m_serverEnd.Close();
     }
     // Sends `line` (ending in a line feed) and expects it back.
     void ExpectEcho(const std::string& line) {
@@ -186,13 +136,13 @@ protected:
     std::string Certs(const std::string& name) const { return m_dir.file("certs/" + name); }
 
     testsupport::TempDir m_dir;
-    devkit::TestCertFiles m_certs;
+    testsupport::ExeFolder m_exe{m_dir};
     CTraceLog m_clientLog;
     CTraceLog m_serverLog;
     OSSL m_client;
     OSSL m_server;
-    int m_clientFd = -1;
-    int m_serverFd = -1;
+    testsupport::TcpConnection m_clientEnd;
+    testsupport::LoopbackPeer m_serverEnd;
     std::thread m_echo;
 };
 

@@ -5,7 +5,7 @@
 #include "log/TraceLog.h"
 #include "platform/Time.h"
 #include "support/ChildProcess.h"
-#include "support/ServerHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 
