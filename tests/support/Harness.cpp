@@ -3,7 +3,17 @@
 #include <chrono>
 #include <filesystem>
 
+#include "platform/Paths.h"
+
 namespace testsupport {
+
+ExeFolder::ExeFolder(const TempDir& dir, bool withCerts) {
+    platform::SetModuleFileNameForTest(dir.file("host"));
+    if (withCerts && std::filesystem::create_directory(dir.file("certs")))
+        certs = devkit::WriteStandardCerts(dir.file("certs"));
+}
+
+ExeFolder::~ExeFolder() { platform::SetModuleFileNameForTest(std::string()); }
 
 ClientScene::ClientScene() : ini(dir.file("NetWork.ini")), logDir(dir.path() + "/log/") {}
 

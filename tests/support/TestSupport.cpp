@@ -10,7 +10,6 @@
 
 #include "client/Framing.h"
 #include "common/DataBlock.h"
-#include "platform/Paths.h"
 
 namespace fs = std::filesystem;
 
@@ -37,13 +36,6 @@ TempDir::~TempDir() {
     std::error_code ec;
     if (m_path != "/tmp") fs::remove_all(m_path, ec);
 }
-
-ExeFolder::ExeFolder(const TempDir& dir, bool withCerts) {
-    platform::SetModuleFileNameForTest(dir.file("host"));
-    if (withCerts && fs::create_directory(dir.file("certs"))) certs = devkit::WriteStandardCerts(dir.file("certs"));
-}
-
-ExeFolder::~ExeFolder() { platform::SetModuleFileNameForTest(std::string()); }
 
 void WriteTextFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

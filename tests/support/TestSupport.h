@@ -6,7 +6,6 @@
 #include <initializer_list>
 #include <string>
 
-#include "devkit/CertKit.h"
 #include "platform/Time.h"
 
 namespace testsupport {
@@ -38,15 +37,6 @@ bool WaitUntil(const std::function<bool()>& condition,
 inline std::string Bytes(std::initializer_list<int> values) { return std::string(values.begin(), values.end()); }
 // `body` with the length header of `headerMode` in front.
 std::string Frame(int headerMode, const std::string& body, int headerIncluded = 0);
-
-// Makes `dir` pose as the executable's folder (with the standard test
-// certificates in its "certs" folder when `withCerts`) until the object goes.
-class ExeFolder {
-public:
-    explicit ExeFolder(const TempDir& dir, bool withCerts = true);
-    ~ExeFolder();
-    devkit::TestCertFiles certs;
-};
 
 // The tick count the library reads: `now`, counting its reads, until the object goes.
 struct FakeTick {

@@ -14,8 +14,7 @@
 
 #include "log/TraceLog.h"
 #include "platform/Paths.h"
-#include "support/Loopback.h"
-#include "support/TestSupport.h"
+#include "support/Harness.h"
 #include "tls/OSSL.h"
 
 namespace {
