@@ -1,12 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <ctime>
-#include <string>
 #include <thread>
 
-#include "devkit/CertKit.h"
 #include "support/ChildProcess.h"
 #include "support/Harness.h"
 

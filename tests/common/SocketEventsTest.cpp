@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>

@@ -1,11 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
-#include <mutex>
-#include <string>
-#include <vector>
-
 #include "interface/Tolvane.h"
 #include "log/TraceLog.h"
 #include "platform/Paths.h"

@@ -4,11 +4,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
-#include <string>
 
 #include "log/TraceLog.h"
 #include "platform/Time.h"

@@ -3,8 +3,6 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
-#include <string>
-
 #include "platform/IniFile.h"
 #include "platform/Sockets.h"
 #include "support/TestSupport.h"

@@ -2,8 +2,6 @@
 // "SplitReads"), and what its send records show.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <random>
 
 #include "support/Harness.h"

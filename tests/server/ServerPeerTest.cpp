@@ -4,8 +4,6 @@
 // prompt in every state.
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "support/Harness.h"
 
 using namespace testsupport;

@@ -7,10 +7,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <atomic>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "log/TraceLog.h"
 #include "platform/Paths.h"

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "log/TraceLog.h"
 #include "platform/Time.h"
 #include "support/ChildProcess.h"

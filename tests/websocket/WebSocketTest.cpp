@@ -1,8 +1,6 @@
-#include <gtest/gtest.h>
 #include <openssl/evp.h>
 
 #include <random>
-#include <string>
 #include <thread>
 
 #include "WebSocketTestKit.h"
