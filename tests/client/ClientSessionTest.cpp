@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <ctime>
 #include <thread>
 
-#include "platform/Time.h"
-#include "support/ClientHarness.h"
+#include "support/ChildProcess.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 
@@ -51,32 +49,20 @@ TEST(ClientSessionTest, StartNeedsAddressAndPort) {
 }
 
 // The session reads the tick clock once when it starts connecting and once per failed attempt.
-std::atomic<uint32_t> g_tick;
-std::atomic<int> g_tickReads;
-uint32_t CountedTick() {
-    ++g_tickReads;
-    return g_tick.load();
-}
-
 TEST(ClientSessionTest, UnreachableHostIsReportedOncePerPhaseThenEvery30Seconds) {
-    g_tick = 100000;
-    g_tickReads = 0;
-    platform::SetTickSource(&CountedTick);
-    {
-        ClientScene scene;
-        RecordingHost host;
-        ASSERT_EQ(0, scene.Start(host, RefusingPort(), "[NetworkPara_client_0]\nConnectContinues=3\nReconnInterval=20\n"));
-        // Eight failed attempts: two whole cycles and part of a third.
-        ASSERT_TRUE(WaitUntil([] { return g_tickReads >= 9; }));
-        std::string trace = scene.Trace();
-        EXPECT_EQ(1u, CountOf(trace, ":Connect Fail.127.0.0.1:"));
-        EXPECT_EQ(1u, CountOf(trace, ":ReConnect......\r\n"));
-        EXPECT_NE(std::string::npos, trace.find(", LastError=10061\r\n"));
-        g_tick += 30000;
-        EXPECT_TRUE(scene.WaitForTrace("ReConnect......", 2));
-        EXPECT_EQ(2u, CountOf(scene.Trace(), ":Connect Fail.127.0.0.1:"));
-    }
-    platform::SetTickSource(nullptr);
+    FakeTick tick(100000);
+    ClientScene scene;
+    RecordingHost host;
+    ASSERT_EQ(0, scene.Start(host, RefusingPort(), "[NetworkPara_client_0]\nConnectContinues=3\nReconnInterval=20\n"));
+    // Eight failed attempts: two whole cycles and part of a third.
+    ASSERT_TRUE(WaitUntil([] { return FakeTick::reads >= 9; }));
+    std::string trace = scene.Trace();
+    EXPECT_EQ(1u, CountOf(trace, ":Connect Fail.127.0.0.1:"));
+    EXPECT_EQ(1u, CountOf(trace, ":ReConnect......\r\n"));
+    EXPECT_NE(std::string::npos, trace.find(", LastError=10061\r\n"));
+    FakeTick::now += 30000;
+    EXPECT_TRUE(scene.WaitForTrace("ReConnect......", 2));
+    EXPECT_EQ(2u, CountOf(scene.Trace(), ":Connect Fail.127.0.0.1:"));
 }
 
 // Cycles without attempts still pause: no setting makes the session thread spin.
@@ -272,5 +258,58 @@ TEST(ClientSessionTest, QueuedMessagesOutliveTheConnectionUnlessOnlyNotified) {
     ASSERT_TRUE(WaitUntil([&] { return notified.host.Received().size() == 1; }));
     EXPECT_EQ("<none>", notified.Next(100));
 }
+
+// The client over TLS against `openssl s_server -rev`, which answers every
+// line with the line reversed, in both ways of reading TLS data.
+// Certificate paths are relative to the executable's folder: the scene's.
+class ClientTlsTest : public ::testing::TestWithParam<int> {
+protected:
+    ClientScene scene;
+    ExeFolder exe{scene.dir};
+    RecordingHost host;
+};
+
+TEST_P(ClientTlsTest, ExchangesMessagesWithOpensslServer) {
+    const int port = RefusingPort();
+    ChildProcess server({"s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert", exe.certs.serverCert,
+                           "-key", exe.certs.serverKey, "-naccept", "1", "-rev"});
+    ASSERT_TRUE(server.WaitForOutput("ACCEPT", 5000)) << server.output();
+
+    host.ExecuteCMD(4, nullptr, static_cast<unsigned long>(GetParam()), nullptr, nullptr, 0);
+    ASSERT_EQ(0, scene.Start(host, port, "netheader=3\n[SSLConfig]\nUseSSL=1\nPeerCerMustBeValid=1\nPeerCerSubject=" +
+                                             std::string(devkit::kTestServerSubject) + "\n"));
+    ASSERT_TRUE(WaitUntil([&] { return host.connects == 1; }, std::chrono::milliseconds(10000)));
+    EXPECT_TRUE(scene.WaitForTrace("SSL Connect Success."));
+
+    const std::string line = "hello tolvane\n";
+    ASSERT_EQ(static_cast<int>(line.size()), host.SendData(line.data(), static_cast<int>(line.size()), 0, nullptr, 0));
+    EXPECT_EQ("enavlot olleh\n", NextMessage(host)) << server.output();
+    EXPECT_EQ(1u, host.Received().size());
+
+    // The session thread may trace its wait after the echo has arrived.
+    const std::string polls = "WaitDataOrConnectEvent AsyncSelect(001)", waits = "Wait Data Event From Windows.";
+    const bool polling = GetParam() != 1;
+    EXPECT_TRUE(scene.WaitForTrace(polling ? polls : waits));
+    EXPECT_EQ(0u, CountOf(scene.Trace(), polling ? waits : polls));
+}
+
+// A peer that accepts but never answers the handshake, and no socket
+// time-out: the stop still ends the session at once.
+TEST_P(ClientTlsTest, StopEndsAHandshakeThatHangs) {
+    LoopbackPeer silent;
+    host.ExecuteCMD(4, nullptr, static_cast<unsigned long>(GetParam()), nullptr, nullptr, 0);
+    ASSERT_EQ(0, scene.Start(host, silent.port(), "[NetworkPara_client_0]\nSndRcvTimeout=0\n[SSLConfig]\nUseSSL=1\n"));
+    ASSERT_TRUE(silent.Accept());
+    ASSERT_TRUE(scene.WaitForTrace("SSL_connect."));
+    auto start = std::chrono::steady_clock::now();
+    host.StopTolvane();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(0, host.connects);
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadModes, ClientTlsTest, ::testing::Values(0, 1),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param == 1 ? std::string("OnEvents") : std::string("Polling");
+                         });
 
 }  // namespace

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
+#include <thread>
 
-#include "SocketTestKit.h"
 #include "common/XThread.h"
 #include "platform/Event.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ public:
 };
 
 TEST(XThreadTest, StopReturnsAtOnceWithoutAWorkerAndAfterItFinishedEvenRacingItsEnd) {
-    int threads = sockettest::SettledThreadCount();
+    int threads = testsupport::SettledThreadCount();
     Worker w;
     auto start = Clock::now();
     EXPECT_EQ(0, w.Stop(5000));  // never started
@@ -46,7 +46,7 @@ TEST(XThreadTest, StopReturnsAtOnceWithoutAWorkerAndAfterItFinishedEvenRacingIts
 }
 
 TEST(XThreadTest, StopOfRunThatIgnoresItReturnsNearItsLimitAndRestartWorks) {
-    int threads = sockettest::SettledThreadCount();
+    int threads = testsupport::SettledThreadCount();
     platform::Event oldGate(true, false), newGate(true, false);
     Worker w;
     w.gate = &oldGate;

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "config/ClientConfig.h"
-#include "support/ClientHarness.h"
+#include "support/Harness.h"
 
 namespace {
 

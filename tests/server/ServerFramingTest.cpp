@@ -1,19 +1,14 @@
-// How the server session turns a peer's reads into messages, and what its
-// send records show.
+// How the server session turns a peer's reads into messages (with and without
+// "SplitReads"), and what its send records show.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
+#include <random>
 
-#include "platform/Time.h"
-#include "support/ServerHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 
 namespace {
-
-std::atomic<uint32_t> g_tick;
-uint32_t Tick() { return g_tick.load(); }
 
 TEST(ServerFraming, WithoutHeaderEveryReadIsOneMessage) {
     ServedPeer s("netheader=0");
@@ -36,29 +31,25 @@ TEST(ServerFraming, OnlyTheFirstMessageOfAReadCounts) {
 }
 
 TEST(ServerFraming, MessageAcrossReadsAndDiscardAfterItsTimeOut) {
-    g_tick = 70000;
-    platform::SetTickSource(&Tick);
-    {
-        ServedPeer s("netheader=4\nRecvDataDelayTimeOut=1000");
-        ASSERT_TRUE(s.ok);
-        const std::string frame = Frame(4, "hello");
-        ASSERT_TRUE(s.peer.Send(frame.substr(0, 1)));
-        ASSERT_TRUE(s.scene.WaitForTrace("Network Status Is Not Good. StartTick(70000)"));
-        ASSERT_TRUE(s.peer.Send(frame.substr(1, 3)));
-        ASSERT_TRUE(s.scene.WaitForTrace(":OnReceive(Len=3).\r\n"));
-        ASSERT_TRUE(s.peer.Send(frame.substr(4)));
-        EXPECT_EQ("hello", s.Next());
+    FakeTick tick(70000);
+    ServedPeer s("netheader=4\nRecvDataDelayTimeOut=1000");
+    ASSERT_TRUE(s.ok);
+    const std::string frame = Frame(4, "hello");
+    ASSERT_TRUE(s.peer.Send(frame.substr(0, 1)));
+    ASSERT_TRUE(s.scene.WaitForTrace("Network Status Is Not Good. StartTick(70000)"));
+    ASSERT_TRUE(s.peer.Send(frame.substr(1, 3)));
+    ASSERT_TRUE(s.scene.WaitForTrace(":OnReceive(Len=3).\r\n"));
+    ASSERT_TRUE(s.peer.Send(frame.substr(4)));
+    EXPECT_EQ("hello", s.Next());
 
-        ASSERT_TRUE(s.peer.Send(Frame(4, "lost").substr(0, 3)));
-        ASSERT_TRUE(s.scene.WaitForTrace("Network Status Is Not Good. StartTick(70000)", 2));
-        g_tick += 1500;
-        ASSERT_TRUE(s.peer.Send(Frame(4, "new")));
-        EXPECT_EQ("new", s.Next());
-        EXPECT_TRUE(s.scene.WaitForTrace(
-            ":Network Status Bad. Discard Previous Message! OnReceiveDataTimeOut(1000)(dwElapse=1500). "
-            "dwEndTime=71500, dwStartTime=70000\r\n"));
-    }
-    platform::SetTickSource(nullptr);
+    ASSERT_TRUE(s.peer.Send(Frame(4, "lost").substr(0, 3)));
+    ASSERT_TRUE(s.scene.WaitForTrace("Network Status Is Not Good. StartTick(70000)", 2));
+    FakeTick::now += 1500;
+    ASSERT_TRUE(s.peer.Send(Frame(4, "new")));
+    EXPECT_EQ("new", s.Next());
+    EXPECT_TRUE(s.scene.WaitForTrace(
+        ":Network Status Bad. Discard Previous Message! OnReceiveDataTimeOut(1000)(dwElapse=1500). "
+        "dwEndTime=71500, dwStartTime=70000\r\n"));
 }
 
 TEST(ServerFraming, PeerLeavingMidMessageLeavesNothingBehind) {
@@ -106,6 +97,65 @@ TEST(ServerFraming, TransmitRecordMasksOrShowsTheHostsLogText) {
     EXPECT_EQ(24, plain.Send("0123456789ABCDEFGHIJ", "secret", 6));
     EXPECT_TRUE(plain.scene.WaitForTrace("\r\nTRANSMIT:[SLen:6|RLen:24,"));
     EXPECT_TRUE(plain.scene.WaitForTrace("][0000]secret\r\n"));
+}
+
+using Strings = std::vector<std::string>;
+
+// Random bodies a mode can frame (no 0x03 byte, which ends a mode 6 message).
+Strings RandomBodies(std::mt19937& random, int mode, int count) {
+    const size_t longest = mode == 2 ? 9999 : mode == 6 ? 20000 : 30000;
+    Strings bodies;
+    for (int i = 0; i < count; ++i) {
+        std::string body(1 + (random() % 4 ? random() % 200 : random() % longest), '\0');
+        for (char& c : body) c = static_cast<char>(4 + random() % 252);
+        if (mode == 6) body += '\x03';
+        bodies.push_back(body);
+    }
+    return bodies;
+}
+
+std::string Framed(int mode, const std::string& body) { return mode == 6 ? body : Frame(mode, body); }
+
+TEST(ServerSplitReads, RandomStreamsCutAnywhereArriveWholeAndInOrder) {
+    std::mt19937 random(2611);
+    for (int mode : {1, 2, 4, 5, 6}) {
+        SCOPED_TRACE("netheader=" + std::to_string(mode));
+        ServedPeer s("netheader=" + std::to_string(mode) + "\nSplitReads=1");
+        ASSERT_TRUE(s.ok);
+        const Strings bodies = RandomBodies(random, mode, 1000);
+        std::string stream;
+        for (const std::string& body : bodies) stream += Framed(mode, body);
+        for (size_t at = 0; at < stream.size();) {
+            const size_t piece = 1 + random() % (random() % 2 ? 16 : 40000);
+            ASSERT_TRUE(s.peer.Send(stream.substr(at, piece)));
+            at += piece;
+        }
+        ASSERT_TRUE(WaitUntil([&] { return s.host.Received().size() >= bodies.size(); }, std::chrono::seconds(20)));
+        EXPECT_TRUE(bodies == s.host.Received());
+    }
+}
+
+// With the key at 0 only the first message of a read counts, as designed.
+TEST(ServerSplitReads, WithoutTheKeyOnlyTheFirstMessageOfAReadCounts) {
+    std::mt19937 random(2612);
+    for (int mode : {1, 2, 4, 5, 6}) {
+        SCOPED_TRACE("netheader=" + std::to_string(mode));
+        ServedPeer s("netheader=" + std::to_string(mode));
+        ASSERT_TRUE(s.ok);
+        const Strings bodies = RandomBodies(random, mode, 60);
+        Strings firsts;
+        for (size_t i = 0; i < bodies.size();) {
+            // One send of a few whole messages is one read on the loopback.
+            const size_t first = i, group = 1 + random() % 4;
+            std::string read;
+            for (; i < bodies.size() && i < first + group; ++i) read += Framed(mode, bodies[i]);
+            if (read.size() > 16000) read = Framed(mode, bodies[first]);  // keep reads within one segment
+            firsts.push_back(mode == 6 ? read : bodies[first]);           // mode 6 takes the whole read
+            ASSERT_TRUE(s.peer.Send(read));
+            ASSERT_TRUE(WaitUntil([&] { return s.host.Received().size() == firsts.size(); }));
+        }
+        EXPECT_TRUE(firsts == s.host.Received());
+    }
 }
 
 }  // namespace

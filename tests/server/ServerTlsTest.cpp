@@ -3,10 +3,8 @@
 
 #include <memory>
 
-#include "devkit/CertKit.h"
-#include "platform/Paths.h"
 #include "support/ChildProcess.h"
-#include "support/ServerHarness.h"
+#include "support/Harness.h"
 #include "tls/OSSL.h"
 
 using namespace testsupport;
@@ -18,23 +16,17 @@ namespace {
 class ServerTls : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::SetModuleFileNameForTest(scene.dir.file("host"));
-        ASSERT_EQ(0, std::system(("mkdir -p '" + scene.dir.file("certs") + "'").c_str()));
-        certs = devkit::WriteStandardCerts(scene.dir.file("certs"));
         ASSERT_EQ(0, scene.StartServer(host, "netheader=0", "[SSLConfig]\nUseSSL=1\nPeerCerMustBeValid=1\n"));
     }
-    void TearDown() override {
-        host.StopTolvane();
-        platform::SetModuleFileNameForTest("");
-    }
+    void TearDown() override { host.StopTolvane(); }
 
     ServerScene scene;
+    ExeFolder exe{scene.dir};
     RecordingHost host;
-    devkit::TestCertFiles certs;
 };
 
 TEST_F(ServerTls, OpensslClientExchangesMessages) {
-    ChildProcess client({"s_client", "-connect", "127.0.0.1:" + std::to_string(scene.port), "-CAfile", certs.caCert,
+    ChildProcess client({"s_client", "-connect", "127.0.0.1:" + std::to_string(scene.port), "-CAfile", exe.certs.caCert,
                          "-verify_return_error", "-quiet"});
     ASSERT_TRUE(WaitUntil([&] { return host.connects == 1; }));
     client.Write("from client\n");

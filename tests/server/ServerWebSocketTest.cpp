@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "support/ChildProcess.h"
-#include "support/ServerHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 

@@ -61,6 +61,11 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 int CountOpenDescriptors() { return CountEntries("/proc/self/fd") - 1; }  // minus the one the listing holds
 int CountThreads() { return CountEntries("/proc/self/task"); }
 
+int SettledThreadCount() {
+    std::thread([] {}).join();
+    return CountThreads();
+}
+
 std::string Frame(int headerMode, const std::string& body, int headerIncluded) {
     auto block = std::make_unique<_DATA_BLOCK>();
     block->Clear();

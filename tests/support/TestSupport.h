@@ -1,8 +1,12 @@
 #pragma once
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
+
+#include "platform/Time.h"
 
 namespace testsupport {
 
@@ -34,8 +38,23 @@ inline std::string Bytes(std::initializer_list<int> values) { return std::string
 // `body` with the length header of `headerMode` in front.
 std::string Frame(int headerMode, const std::string& body, int headerIncluded = 0);
 
+// The tick count the library reads: `now`, counting its reads, until the object goes.
+struct FakeTick {
+    explicit FakeTick(uint32_t start) {
+        now = start;
+        reads = 0;
+        platform::SetTickSource([] { ++reads; return now.load(); });
+    }
+    ~FakeTick() { platform::SetTickSource(nullptr); }
+    static inline std::atomic<uint32_t> now{0};
+    static inline std::atomic<int> reads{0};
+};
+
 // Number of open descriptors and threads of this process.
 int CountOpenDescriptors();
 int CountThreads();
+// CountThreads once a first thread has come and gone, so that helper threads
+// a runtime starts with the first one are counted.
+int SettledThreadCount();
 
 }  // namespace testsupport

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "log/TraceLog.h"
 #include "platform/Time.h"
 #include "support/ChildProcess.h"
-#include "support/ServerHarness.h"
+#include "support/Harness.h"
 
 using namespace testsupport;
 

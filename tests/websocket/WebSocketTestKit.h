@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/LoopbackPeer.h"
+#include "support/Loopback.h"
 #include "websocket/WebSocket.h"
 
 namespace wstest {

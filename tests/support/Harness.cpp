@@ -1,9 +1,19 @@
-#include "support/ClientHarness.h"
+#include "support/Harness.h"
 
 #include <chrono>
 #include <filesystem>
 
+#include "platform/Paths.h"
+
 namespace testsupport {
+
+ExeFolder::ExeFolder(const TempDir& dir, bool withCerts) {
+    platform::SetModuleFileNameForTest(dir.file("host"));
+    if (withCerts && std::filesystem::create_directory(dir.file("certs")))
+        certs = devkit::WriteStandardCerts(dir.file("certs"));
+}
+
+ExeFolder::~ExeFolder() { platform::SetModuleFileNameForTest(std::string()); }
 
 ClientScene::ClientScene() : ini(dir.file("NetWork.ini")), logDir(dir.path() + "/log/") {}
 
@@ -51,6 +61,27 @@ size_t CountOf(const std::string& haystack, const std::string& needle) {
     for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + needle.size()))
         ++n;
     return n;
+}
+
+ServerScene::ServerScene() : port(RefusingPort()) {}
+
+void ServerScene::ConfigureServer(const std::string& keys, const std::string& extra) {
+    WriteTextFile(ini, "[TcpServerSession-0]\nport=" + std::to_string(port) + "\n" + keys + "\n" + extra + "\n");
+}
+
+int ServerScene::StartServer(CITolvane& host, const std::string& keys, const std::string& extra) {
+    ConfigureServer(keys, extra);
+    host.SetConfigPathName(ini.c_str());
+    host.SetLogPath(logDir.c_str());
+    return host.StartTolvane(1, 0);
+}
+
+ServedPeer::ServedPeer(const std::string& keys, const std::string& extra)
+    : ok(scene.StartServer(host, keys, extra) == 0 && ConnectPeer(peer)) {}
+
+bool ServedPeer::ConnectPeer(TcpConnection& connection, const char* sourceIp) {
+    const int before = host.connects;
+    return connection.Connect(scene.port, sourceIp) && WaitUntil([&] { return host.connects > before; });
 }
 
 }  // namespace testsupport

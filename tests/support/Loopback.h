@@ -1,5 +1,7 @@
 #pragma once
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace testsupport {
 
@@ -14,8 +16,9 @@ public:
 
     // Connects from `sourceIp` (any 127.x.y.z) to 127.0.0.1:port.
     bool Connect(int port, const char* sourceIp = "127.0.0.1", int timeoutMs = 5000);
-    // Takes over a connected descriptor (closing the current one).
+    // Takes over a connected descriptor (closing the current one), or gives it up unclosed.
     void Adopt(int fd);
+    int Release() { return std::exchange(m_fd, -1); }
     bool Send(const std::string& bytes);
     // Reads until `count` bytes arrived or the time passed; returns what came.
     std::string Receive(size_t count, int timeoutMs = 5000);
@@ -33,6 +36,37 @@ public:
 
 private:
     int m_fd = -1;
+};
+
+// A scripted TCP peer on 127.0.0.1 and an ephemeral port: the connection it
+// accepted last is the current one (the TcpConnection part).
+class LoopbackPeer : public TcpConnection {
+public:
+    explicit LoopbackPeer(int backlog = 8);
+    ~LoopbackPeer();
+    int port() const { return m_port; }
+    // Accepts the next connection (closing the current one); false on time-out.
+    bool Accept(int timeoutMs = 5000);
+
+private:
+    int m_listenFd = -1;
+    int m_port = 0;
+};
+
+// A port on 127.0.0.1 that refuses connections (nothing listens on it).
+int RefusingPort();
+
+// A listener whose accept queue is full, so that a further connect hangs.
+class FullBacklogListener {
+public:
+    FullBacklogListener();
+    ~FullBacklogListener();
+    int port() const { return m_port; }
+
+private:
+    int m_listenFd = -1;
+    int m_port = 0;
+    std::vector<int> m_fillers;
 };
 
 }  // namespace testsupport

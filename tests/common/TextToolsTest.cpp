@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/ModuleDir.h"
+#include "common/StringConvert.h"
 #include "common/XStringTools.h"
 #include "platform/Paths.h"
 
@@ -60,6 +62,19 @@ TEST(ModuleDirTest, CutsBeforeTheLastSeparatorAndToTheBuffer) {
     platform::SetModuleFileNameForTest("host");
     EXPECT_EQ("host", GetModuleDirString(1000));
     platform::SetModuleFileNameForTest("");
+}
+
+// Conversions end at a zero byte and append two counted zeros.
+TEST(StringConvertTest, ZerosReplacementsAndUnknownCodePages) {
+    EXPECT_EQ(std::string("\xC3\xA9\0\0", 4), WideToUtf8(std::wstring(1, wchar_t(0xE9))));
+    EXPECT_EQ("", WideToUtf8(std::wstring()));
+    EXPECT_EQ("ab", Utf8ToCodePage(std::string("ab\0cd", 5), 65001));
+    EXPECT_EQ(std::string("\xE4\xB8\xAD\0\0", 5), CodePageToUtf8("\xD6\xD0", 936));
+    EXPECT_EQ(std::wstring(L"a\xFFFD" L"b"), Utf8ToWide(std::string("a\xFF" "b")));
+    EXPECT_EQ("caf?", Utf8ToCodePage("caf\xC3\xA9", 20127));  // U+00E9 is no ASCII character
+    EXPECT_EQ("", Utf8ToCodePage("abc", 12345678));
+    std::unique_ptr<wchar_t[]> none(MultiByteToWide(nullptr, 65001));
+    EXPECT_EQ(nullptr, none.get());
 }
 
 }  // namespace

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "devkit/CertKit.h"
 #include "interface/Tolvane.h"
-#include "support/LoopbackPeer.h"
+#include "support/Loopback.h"
 #include "support/TestSupport.h"
 
 namespace testsupport {
@@ -19,19 +20,13 @@ public:
     void OnConnect(int) override {
         ++connects;
         if (onConnect) onConnect();
-        Note("connect");
+        Note("connect", [] {});
     }
-    void OnClose(int error) override {
-        if (onClose) onClose();
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_closeErrors.push_back(error);
-        NoteLocked("close");
-    }
+    void OnClose(int error) override { Note("close", [&] { m_closeErrors.push_back(error); }); }
     void OnReceive(const unsigned char* data, unsigned long len, int) override {
         if (onReceive) onReceive();
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_received.emplace_back(reinterpret_cast<const char*>(data), len);
-        NoteLocked("receive");
+        Note("receive", [&] { m_received.emplace_back(reinterpret_cast<const char*>(data), len); });
+        if (echo) SendData(data, static_cast<int>(len), 0, nullptr, 0);
     }
     std::vector<std::string> Received() { return Copy(m_received); }
     std::vector<int> CloseErrors() { return Copy(m_closeErrors); }
@@ -39,15 +34,18 @@ public:
     std::vector<std::string> Events() { return Copy(m_events); }
 
     std::atomic<int> connects{0};
-    // Set before the start; each runs first in its notification.
-    std::function<void()> onConnect, onClose, onReceive;
+    // Set before the start: each runs first in its notification; `echo` sends every message back.
+    std::function<void()> onConnect, onReceive;
+    bool echo = false;
 
 private:
-    void Note(const char* what) {
+    // Records under the lock, then notes the notification with the status seen now.
+    template <class F>
+    void Note(const char* what, F record) {
         std::lock_guard<std::mutex> lock(m_lock);
-        NoteLocked(what);
+        record();
+        m_events.push_back(what + (":" + std::to_string(GetNetworkStatus())));
     }
-    void NoteLocked(const char* what) { m_events.push_back(what + (":" + std::to_string(GetNetworkStatus()))); }
     template <class T>
     T Copy(const T& records) {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -58,6 +56,15 @@ private:
     std::vector<int> m_closeErrors;
     std::vector<std::string> m_received;
     std::vector<std::string> m_events;
+};
+
+// Makes `dir` pose as the executable's folder (with the standard test
+// certificates in its "certs" folder when `withCerts`) until the object goes.
+class ExeFolder {
+public:
+    explicit ExeFolder(const TempDir& dir, bool withCerts = true);
+    ~ExeFolder();
+    devkit::TestCertFiles certs;
 };
 
 // The NetWork.ini section of client session `n`.
@@ -101,5 +108,42 @@ struct ConnectedClient {
 };
 
 size_t CountOf(const std::string& haystack, const std::string& needle);
+
+// A recording host that also sends every message back to its peer.
+struct EchoingHost : RecordingHost {
+    EchoingHost() { echo = true; }
+};
+
+// A scratch folder with a NetWork.ini whose server session 0 listens on a
+// free loopback port.
+class ServerScene : public ClientScene {
+public:
+    ServerScene();
+    // Writes NetWork.ini: section TcpServerSession-0 with the port and
+    // `keys`, then `extra` (whole sections).
+    void ConfigureServer(const std::string& keys = std::string(), const std::string& extra = std::string());
+    // ConfigureServer, point the host at it and StartTolvane(1, 0).
+    int StartServer(CITolvane& host, const std::string& keys = std::string(),
+                    const std::string& extra = std::string());
+
+    int port;
+};
+
+// A library server whose host records every notification, with one
+// connected raw peer when `ok`.
+struct ServedPeer {
+    explicit ServedPeer(const std::string& keys = std::string(), const std::string& extra = std::string());
+    // Connects `peer` from `sourceIp` and waits for the host's next OnConnect.
+    bool ConnectPeer(TcpConnection& peer, const char* sourceIp = "127.0.0.1");
+    std::string Next(unsigned long timeoutMs = 5000) { return NextMessage(host, timeoutMs); }
+    int Send(const std::string& body, const char* logText = nullptr, int logLen = 0) {
+        return host.SendData(body.data(), static_cast<int>(body.size()), 0, logText, logLen);
+    }
+
+    ServerScene scene;
+    RecordingHost host;
+    TcpConnection peer;
+    bool ok;
+};
 
 }  // namespace testsupport

@@ -1,4 +1,6 @@
-#include "support/TcpConnection.h"
+#include "support/Loopback.h"
+
+#include "devkit/LoopbackPort.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -23,6 +25,27 @@ int MsLeft(std::chrono::steady_clock::time_point end) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
+sockaddr_in Loopback(int port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    return addr;
+}
+
+int Listen(int backlog, int* port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr = Loopback(0);
+    socklen_t len = sizeof addr;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, backlog) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    *port = ntohs(addr.sin_port);
+    return fd;
+}
+
 }  // namespace
 
 bool TcpConnection::Connect(int port, const char* sourceIp, int timeoutMs) {
@@ -32,14 +55,11 @@ bool TcpConnection::Connect(int port, const char* sourceIp, int timeoutMs) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     inet_pton(AF_INET, sourceIp, &local.sin_addr);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    peer.sin_port = htons(static_cast<uint16_t>(port));
+    const sockaddr_in peer = Loopback(port);
     int error = 0;
     socklen_t len = sizeof error;
     bool ok = bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
-    if (ok && connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0)
+    if (ok && connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0)
         ok = errno == EINPROGRESS && WaitFor(fd, POLLOUT, timeoutMs) &&
              getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
     if (!ok) {
@@ -113,6 +133,38 @@ void TcpConnection::Reset() {
     linger l{1, 0};
     setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     Close();
+}
+
+LoopbackPeer::LoopbackPeer(int backlog) { m_listenFd = Listen(backlog, &m_port); }
+
+LoopbackPeer::~LoopbackPeer() {
+    if (m_listenFd >= 0) close(m_listenFd);
+}
+
+bool LoopbackPeer::Accept(int timeoutMs) {
+    Close();
+    if (m_listenFd < 0 || !WaitFor(m_listenFd, POLLIN, timeoutMs)) return false;
+    int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) Adopt(fd);
+    return fd >= 0;
+}
+
+int RefusingPort() { return devkit::FreeLoopbackPort(); }
+
+FullBacklogListener::FullBacklogListener() {
+    m_listenFd = Listen(0, &m_port);
+    const sockaddr_in addr = Loopback(m_port);
+    // Fill the accept queue; further handshakes are then not completed.
+    for (int i = 0; m_listenFd >= 0 && i < 4; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+        m_fillers.push_back(fd);
+    }
+}
+
+FullBacklogListener::~FullBacklogListener() {
+    for (int fd : m_fillers) close(fd);
+    if (m_listenFd >= 0) close(m_listenFd);
 }
 
 }  // namespace testsupport

@@ -1,0 +1,314 @@
+// The socket layer: Windows-style calls and errors, and the socket object
+// whose own thread delivers network events and posted messages to handlers.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <stdexcept>
+#include <thread>
+
+#include "common/AsyncSocketEx.h"
+#include "platform/Sockets.h"
+#include "support/Loopback.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using namespace testsupport;
+using Ints = std::vector<int>;
+
+constexpr int kMarker = 0xFFFF;  // error value of the posted write events used as markers
+
+struct Record { int event, error; std::thread::id thread; };
+
+// Records every handler call. Reads once on a read event; accepts and closes
+// at once on an accept event.
+class RecordingSocket : public CAsyncSocketEx {
+public:
+    std::function<void(int event, int error)> inHandler;  // runs last in a handler; may throw
+    std::atomic<int> received{0};
+
+    ~RecordingSocket() override {
+        m_SocketWnd.DestroySocketWindow();
+        Close();
+    }
+    int Mask() const { return m_lEvent; }
+    bool Post(SOCKET handle, int event, int error, unsigned message = WM_SOCKETEX_NOTIFY) {
+        return m_SocketWnd.PostMessage(message, handle, (error << 16) | event) == 1;
+    }
+    std::vector<Record> Records() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_records;
+    }
+    std::vector<int> Events() {  // in order, without the markers
+        std::vector<int> events;
+        for (const Record& r : Records())
+            if (r.event != kMarker) events.push_back(r.event);
+        return events;
+    }
+    std::vector<int> Errors(int event) {  // one entry per call of the event's handler
+        std::vector<int> errors;
+        for (const Record& r : Records())
+            if (r.event == event) errors.push_back(r.error);
+        return errors;
+    }
+    bool WaitCount(int event, size_t n) {
+        return WaitUntil([&] { return Errors(event).size() >= n; });
+    }
+    // Posts two markers, the second after the first was delivered. A marker
+    // is delivered only after the socket was looked at once more, so after
+    // the second one every event due when Sync began has been delivered.
+    bool Sync() {
+        for (size_t markers = Errors(kMarker).size(), i = 1; i <= 2; ++i)
+            if (!Post(GetSocketHandle(), FD_WRITE, kMarker) || !WaitCount(kMarker, markers + i)) return false;
+        return true;
+    }
+
+    void OnReceive(int error) override {
+        char buffer[4096];  // one read per event: the event comes again while data wait
+        received += std::max(0, Receive(buffer, sizeof buffer, 0));
+        Note(FD_READ, error);
+    }
+    void OnSend(int error) override { Note(error == kMarker ? kMarker : FD_WRITE, error); }
+    void OnConnect(int error) override { Note(FD_CONNECT, error); }
+    void OnClose(int error) override { Note(FD_CLOSE, error); }
+    void OnAccept(int error) override {
+        platform::closesocket(Accept(nullptr, nullptr));
+        Note(FD_ACCEPT, error);
+    }
+
+private:
+    void Note(int event, int error) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_records.push_back({event, error, std::this_thread::get_id()});
+        lock.unlock();
+        if (inHandler && event != kMarker) inHandler(event, error);
+    }
+
+    std::mutex m_mutex;
+    std::vector<Record> m_records;
+};
+
+// Creates `s` with all events and connects it in the background to `peer`;
+// true once the peer accepted and the connect event came.
+bool ConnectTo(RecordingSocket& s, LoopbackPeer& peer) {
+    size_t connects = s.Errors(FD_CONNECT).size();
+    return s.Create() && !s.Connect("127.0.0.1", peer.port()) && s.GetSocketError() == WSAEWOULDBLOCK &&
+           peer.Accept() && s.WaitCount(FD_CONNECT, connects + 1);
+}
+
+TEST(SocketsTest, ErrnoMapsToWindowsNumbersPerThreadAndBlockingCallsTimeOutOrFailWithoutSignal) {
+    EXPECT_EQ(10054, platform::MapErrno(EPIPE));
+    EXPECT_EQ(10048, platform::MapErrno(EADDRINUSE));
+    EXPECT_EQ(ENOENT, platform::MapErrno(ENOENT));  // no Windows counterpart: passed through
+    platform::WSASetLastError(0);
+    std::thread([] { EXPECT_EQ(platform::SOCKET_ERROR, platform::closesocket(INVALID_SOCKET)); }).join();
+    EXPECT_EQ(0, platform::WSAGetLastError());
+    EXPECT_EQ(platform::SOCKET_ERROR, platform::listen(INVALID_SOCKET, 1));
+    EXPECT_EQ(platform::WSAENOTSOCK, platform::WSAGetLastError());
+
+    LoopbackPeer peer;
+    SOCKET s = platform::socket(platform::AF_INET_WIN, platform::SOCK_STREAM_WIN, 0);
+    SOCKADDR_IN4 address{platform::AF_INET_WIN, platform::HostToNetwork16(static_cast<uint16_t>(peer.port())),
+                         platform::inet_addr("127.0.0.1"), {}};
+    ASSERT_TRUE(platform::connect(s, &address, sizeof address) == 0 && peer.Accept());
+    int ms = 20;
+    ASSERT_EQ(0, platform::setsockopt(s, SOL_SOCKET_WIN, SO_RCVTIMEO_WIN, &ms, sizeof ms));
+    char buffer[16];
+    EXPECT_EQ(platform::SOCKET_ERROR, platform::recv(s, buffer, sizeof buffer, 0));
+    EXPECT_EQ(platform::WSAETIMEDOUT, platform::WSAGetLastError());
+    // Sending on after a reset (EPIPE once the reset was reported) fails instead of raising SIGPIPE.
+    peer.Reset();
+    int result = 0;
+    for (int i = 0; i < 100; ++i) result = platform::send(s, "data", 4, 0);
+    EXPECT_EQ(platform::SOCKET_ERROR, result);
+    EXPECT_EQ(WSAECONNRESET, platform::WSAGetLastError());
+    platform::closesocket(s);
+}
+
+TEST(AsyncSocketExTest, ConnectWriteReadAndCloseEventsFollowTheRulesOverThreeConnections) {
+    RecordingSocket s;
+    ASSERT_TRUE(s.Create() && !s.Connect("127.0.0.1", RefusingPort()));
+    EXPECT_EQ(WSAEWOULDBLOCK, s.GetSocketError());
+    ASSERT_TRUE(s.WaitCount(FD_CONNECT, 1) && s.Sync());
+    EXPECT_EQ(Ints{FD_CONNECT}, s.Events());
+    EXPECT_EQ(Ints{10061}, s.Errors(FD_CONNECT));
+
+    // Write comes once after the connect, then only after a send that would have blocked.
+    s.Close();
+    LoopbackPeer peer;
+    ASSERT_TRUE(ConnectTo(s, peer) && s.WaitCount(FD_WRITE, 1) && s.Sync());
+    EXPECT_EQ((Ints{FD_CONNECT, FD_CONNECT, FD_WRITE}), s.Events());
+    EXPECT_EQ((Ints{10061, 0}), s.Errors(FD_CONNECT));
+    std::vector<char> chunk(65536, 'x');
+    size_t sent = 0;
+    for (int i = 0, n = 0; i < 10000 && (n = s.Send(chunk.data(), 65536, 0)) > 0; ++i) sent += n;
+    ASSERT_EQ(WSAEWOULDBLOCK, s.GetSocketError());
+    ASSERT_TRUE(s.Sync());
+    EXPECT_EQ(1u, s.Errors(FD_WRITE).size());
+    EXPECT_EQ(sent, peer.Receive(sent).size());
+    ASSERT_TRUE(s.WaitCount(FD_WRITE, 2));
+
+    // The empty mask holds every event back; close then waits until the data were read.
+    ASSERT_TRUE(s.AsyncSelect(0) && peer.Send("abc"));
+    peer.Close();
+    pollfd p{static_cast<int>(s.GetSocketHandle()), POLLRDHUP, 0};
+    ASSERT_TRUE(WaitUntil([&] { return ::poll(&p, 1, 0) == 1; }));
+    ASSERT_TRUE(s.Sync() && s.AsyncSelect(FD_CLOSE) && s.Sync());
+    EXPECT_EQ((Ints{FD_CONNECT, FD_CONNECT, FD_WRITE, FD_WRITE}), s.Events());
+    char buffer[8];
+    EXPECT_EQ(3, s.Receive(buffer, sizeof buffer, 0));
+    ASSERT_TRUE(s.WaitCount(FD_CLOSE, 1) && s.Sync());
+    EXPECT_EQ(Ints{0}, s.Errors(FD_CLOSE));
+
+    // A read notification with nothing waiting reaches the handler only with an error.
+    s.Close();
+    ASSERT_TRUE(ConnectTo(s, peer));
+    ASSERT_TRUE(s.Post(s.GetSocketHandle(), FD_READ, 0) && s.Post(s.GetSocketHandle(), FD_READ, WSAECONNABORTED));
+    ASSERT_TRUE(s.WaitCount(FD_READ, 1) && s.Sync());
+    EXPECT_EQ(Ints{WSAECONNABORTED}, s.Errors(FD_READ));
+    peer.Reset();
+    ASSERT_TRUE(s.WaitCount(FD_CLOSE, 2) && s.Sync());
+    EXPECT_EQ((Ints{0, WSAECONNRESET}), s.Errors(FD_CLOSE));
+}
+
+TEST(AsyncSocketExTest, ListenerAcceptsEveryWaitingConnection) {
+    RecordingSocket listener, a, b;
+    char address[16];
+    unsigned port = 0;
+    ASSERT_TRUE(listener.Create(0, "127.0.0.1", 1, 0x39) && listener.Listen(5) &&
+                listener.GetSockName(address, &port) && a.Create() && b.Create());
+    a.Connect("127.0.0.1", port);
+    b.Connect("127.0.0.1", port);
+    ASSERT_TRUE(listener.WaitCount(FD_ACCEPT, 2) && listener.Sync());
+    EXPECT_EQ((Ints{FD_ACCEPT, FD_ACCEPT}), listener.Events());
+}
+
+TEST(AsyncSocketExTest, CreateBindAndConnectReportTheLayersOwnErrors) {
+    auto failure = [](int result) { return result ? 0 : CAsyncSocketEx::GetSocketError(); };
+    RecordingSocket s;
+    ASSERT_TRUE(s.Create());
+    SOCKET first = s.GetSocketHandle();
+    EXPECT_EQ(WSAEALREADY, failure(s.Create()));
+    EXPECT_EQ(first, s.GetSocketHandle());
+    EXPECT_EQ(WSAEINVAL, failure(s.Bind(0, "255.255.255.255")));
+    EXPECT_EQ(WSAEINVAL, failure(s.Connect("bad host name!", 80)));
+    platform::WSASetLastError(12345);
+    EXPECT_EQ(12345, failure(s.Connect(static_cast<const char*>(nullptr), 80)));
+    s.Close();  // a bind failing inside Create leaves no socket behind
+    EXPECT_EQ(WSAEINVAL, failure(s.Create(0, "255.255.255.255")));
+    EXPECT_EQ(INVALID_SOCKET, s.GetSocketHandle());
+}
+
+TEST(AsyncSocketExTest, BlockingConnectCanBeAbortedAndCancelBlockSelectsAllEventsAgain) {
+    RecordingSocket s;
+    std::future<std::pair<int, int>> hanging;  // outlives the listener, whose end refuses a hanging connect
+    FullBacklogListener full;
+    ASSERT_TRUE(s.Create() && s.SetBlocking());
+    auto attempt = [&] {
+        int result = s.Connect("127.0.0.1", full.port());
+        return std::make_pair(result, s.GetSocketError());
+    };
+    hanging = std::async(std::launch::async, attempt);
+    EXPECT_TRUE(WaitUntil([&] {
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        ::getsockopt(static_cast<int>(s.GetSocketHandle()), IPPROTO_TCP, TCP_INFO, &info, &length);
+        return info.tcpi_state == TCP_SYN_SENT;
+    }));
+    s.AbortBlockingCall();
+    ASSERT_EQ(std::future_status::ready, hanging.wait_for(std::chrono::seconds(5)));
+    EXPECT_EQ(std::make_pair(0, 10004), hanging.get());
+    EXPECT_EQ(std::make_pair(0, 10004), attempt());  // stays aborted
+
+    s.Close();
+    LoopbackPeer peer;
+    ASSERT_TRUE(s.Create() && s.SetBlocking());  // a new socket starts without the abort
+    EXPECT_EQ(1, s.Connect("127.0.0.1", peer.port()));
+    ASSERT_TRUE(s.CancelBlock());
+    EXPECT_TRUE(platform::IsNonBlocking(s.GetSocketHandle()));
+    EXPECT_EQ(FD_ALL_EVENTS, s.Mask());
+    ASSERT_TRUE(s.WaitCount(FD_WRITE, 1) && s.Sync());
+    EXPECT_EQ(Ints{FD_WRITE}, s.Events());
+}
+
+TEST(AsyncSocketExTest, DestroyingASocketWhileThePeerSendsLeavesNoThreadOrDescriptor) {
+    int threads = SettledThreadCount();
+    int descriptors = CountOpenDescriptors();
+    {
+        LoopbackPeer peer;
+        auto s = std::make_unique<RecordingSocket>();
+        ASSERT_TRUE(ConnectTo(*s, peer));
+        std::atomic<bool> stop{false};
+        std::thread sender([&] {  // ends when the socket's end goes (a send fails) or when told to
+            while (!stop && peer.Send(std::string(4096, 'y'))) {
+            }
+        });
+        EXPECT_TRUE(s->WaitCount(FD_READ, 3));
+        s.reset();
+        stop = true;
+        sender.join();
+    }
+    EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; }));
+    EXPECT_EQ(descriptors, CountOpenDescriptors());
+}
+
+TEST(SocketExWndTest, EachSocketsOwnThreadRunsItsHandlersInOrderOneAtATimeAndOnlyForItsCurrentHandle) {
+    int threads = SettledThreadCount();
+    RecordingSocket s, other;
+    std::atomic<int> active{0};
+    std::atomic<bool> overlap{false};
+    s.inHandler = [&](int, int error) {
+        if (++active > 1) overlap = true;
+        std::this_thread::yield();
+        --active;
+        if (error == 999) throw std::runtime_error("handler failure");
+    };
+    LoopbackPeer peer;
+    ASSERT_TRUE(ConnectTo(s, peer) && other.Create());
+    EXPECT_EQ(threads + 2, CountThreads());
+    // Network events and posted messages interleave on the one thread.
+    std::thread sender([&] {
+        for (int i = 0; i < 200; ++i) peer.Send("0123456789");
+    });
+    for (int i = 1; i <= 300; ++i) EXPECT_TRUE(s.Post(s.GetSocketHandle(), FD_WRITE, i));
+    sender.join();
+    ASSERT_TRUE(WaitUntil([&] { return s.received == 2000; }) && s.Sync() && other.Sync());
+    EXPECT_FALSE(overlap);
+    std::vector<int> posted = s.Errors(FD_WRITE), expected(300);
+    posted.erase(std::remove(posted.begin(), posted.end(), 0), posted.end());  // the real write event
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(expected, posted);
+    std::vector<Record> records = s.Records();
+    std::thread::id own = records.front().thread;
+    EXPECT_TRUE(std::all_of(records.begin(), records.end(), [&](const Record& r) { return r.thread == own; }));
+    EXPECT_NE(std::this_thread::get_id(), own);
+    EXPECT_NE(other.Records().front().thread, own);
+
+    SOCKET old = s.GetSocketHandle();
+    s.Close();
+    int holder = ::eventfd(0, 0);  // keeps the old number from coming back to the socket
+    ASSERT_TRUE(s.Create());       // a new socket on the same object keeps the thread
+    ::close(holder);
+    EXPECT_EQ(threads + 2, CountThreads());
+    SOCKET now = s.GetSocketHandle();
+    ASSERT_NE(old, now);
+    ASSERT_TRUE(s.Post(old, FD_CLOSE, 0) && s.Post(old, FD_CLOSE, 0, WM_SOCKETEX_NOTIFY + 1) &&
+                s.Post(INVALID_SOCKET, FD_CLOSE, 0) && s.Post(now, FD_CLOSE, 0, WM_SOCKETEX_NOTIFY - 1));
+    ASSERT_TRUE(s.Sync());
+    EXPECT_TRUE(s.Errors(FD_CLOSE).empty());
+    // Messages from 0x503 upwards all carry notifications; a throwing handler does not end the thread.
+    ASSERT_TRUE(s.Post(now, FD_CLOSE, 999, WM_SOCKETEX_NOTIFY + 1) && s.Post(now, FD_CLOSE, 2));
+    ASSERT_TRUE(s.WaitCount(FD_CLOSE, 2));
+    EXPECT_EQ((std::vector<int>{999, 2}), s.Errors(FD_CLOSE));
+}
+
+}  // namespace
