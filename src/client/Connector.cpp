@@ -4,11 +4,10 @@
 #include "client/ReceiveTrace.h"
 #include "interface/Tolvane.h"
 #include "common/HostNotify.h"
+#include "common/SessionReads.h"
 
 namespace {
-constexpr uint32_t kTlsPollMs = 50;
 constexpr uint32_t kReconnectPauseMs = 200;
-constexpr int kMaxReadBytes = 102398;
 constexpr int kShutdownBoth = 2;
 }  // namespace
 
@@ -140,7 +139,7 @@ void CConnector::OnReceive(int error) {
 void CConnector::ReadAndAssemble(int error) {
     ClearDataBlock(&m_ReadBlock);
     const bool tls = UsesTls();
-    int n = tls ? m_Tls.iSSLReceive(m_ReadBlock.data, kMaxReadBytes) : Receive(m_ReadBlock.data, kMaxReadBytes, 0);
+    int n = tls ? m_Tls.iSSLReceive(m_ReadBlock.data, kSessionReadBytes) : Receive(m_ReadBlock.data, kSessionReadBytes, 0);
     if (n <= 0) {
         if (!tls) WriteReadFailedTrace(*this, error, n, GetSocketError());
         return;

@@ -4,14 +4,13 @@
 
 #include "client/DataBlockOps.h"
 #include "client/ReceiveTrace.h"
+#include "common/SessionReads.h"
 #include "common/WholeWrite.h"
 #include "interface/Tolvane.h"
 #include "platform/Sockets.h"
 #include "server/Server.h"
 
 namespace {
-constexpr uint32_t kTlsPollMs = 50;
-constexpr int kPlainReadBytes = 102398;
 constexpr int kTlsReadBytes = 102400;
 // How long a new peer waits for the previous connection's reader to finish
 // a host notification; past it the new peer goes ahead.
@@ -147,7 +146,7 @@ void CServerClient::OnReceive(int error) {
     ClearDataBlock(&m_RawBlock);
     const bool tls = m_pServer->UsesTls() != 0;
     const int n = tls ? m_pServer->Tls().iSSLReceive(m_RawBlock.data, kTlsReadBytes)
-                      : CAsyncSocketEx::Receive(m_RawBlock.data, kPlainReadBytes, 0);
+                      : CAsyncSocketEx::Receive(m_RawBlock.data, kSessionReadBytes, 0);
     if (n <= 0) {
         if (!tls) WriteReadFailedTrace(*m_pServer, error, n, GetSocketError());
         return;
