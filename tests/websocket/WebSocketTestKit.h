@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/Loopback.h"
+#include "support/TestSupport.h"
 #include "websocket/WebSocket.h"
 
 namespace wstest {
@@ -82,7 +83,7 @@ private:
     Strings m_lines, m_messages;
 };
 
-inline std::string Bytes(std::initializer_list<int> values) { return std::string(values.begin(), values.end()); }
+using testsupport::Bytes;
 
 // A frame as a peer sends it; `form` 126 or 127 forces the 2- or 8-byte length.
 inline std::string Frame(int byte0, const std::string& payload, const std::string& mask = "", int form = 0) {
