@@ -59,6 +59,7 @@ void CServer::ReadConfig(int index) {
     m_nMaskLog = s.MaskLog;
     m_console.m_nTraceConsole = s.TraceConsole;
     m_Session.SetRecvDataDelayTimeOut(s.RecvDataDelayTimeOut);
+    m_Session.SetSendStallLimit(SendStallLimitMs(s.SndRcvTimeout));
     m_Session.SetSplitReads(s.SplitReads);
     m_Session.SetStrict(s.WebsocketStrict);
     m_Session.SetWebsocket(s.IsWebsocket);

@@ -51,9 +51,7 @@ void CServerClient::WriteLogEx(int direction, const char* format, ...) {
 int CServerClient::Send(const void* data, int length, int /*flags*/) {
     std::lock_guard<std::recursive_mutex> lock(m_writeLock);
     if (m_pServer->UsesTls()) return m_pServer->Tls().iSSLSend(data, length);  // waits for room itself
-    const int stall = m_pServer->GetSettings().SndRcvTimeout;
-    return WriteWhole(*this, static_cast<const unsigned char*>(data), length,
-                      SendStallLimitMs(stall),
+    return WriteWhole(*this, static_cast<const unsigned char*>(data), length, m_nSendStallMs,
                       [this] { return m_nClosesWaiting > 0 || GetSocketHandle() == INVALID_SOCKET; });
 }
 

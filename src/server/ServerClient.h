@@ -39,6 +39,8 @@ public:
 
     void SetService(CITolvane* service) { m_pService = service; }
     void SetRecvDataDelayTimeOut(int ms) { m_nRecvDataDelayTimeOut = ms; }
+    // How long a send may wait for room in a full socket buffer.
+    void SetSendStallLimit(uint32_t ms) { m_nSendStallMs = ms; }
 
     // Takes over a freshly accepted socket in place of the current peer,
     // which is dropped without notification. Returns once no thread reads
@@ -72,6 +74,7 @@ private:
     CServer* const m_pServer;
     std::atomic<CITolvane*> m_pService{nullptr};
     std::atomic<int> m_nRecvDataDelayTimeOut{600000};
+    std::atomic<uint32_t> m_nSendStallMs{50000};
     platform::Event m_hStopEvent{false, false};
     // Raised by every close: a polling thread of an earlier connection sees
     // it and ends even if it missed the stop event.

@@ -19,6 +19,26 @@ const std::string kClients = TOLVANE_WS_CLIENTS;
 
 bool Installed(const char* program) { return access(program, X_OK) == 0; }
 
+// Headless Chromium showing the test page against the server (with `query`
+// ahead of the port); `report` is what the page sends last, or "" when
+// nothing came within 30 s. The browser runs until the object goes.
+struct PageRun {
+    PageRun(const ServerScene& scene, RecordingHost& host, const std::string& query)
+        : browser("/usr/bin/chromium",
+                  {"--headless", "--no-sandbox", "--disable-gpu", "--user-data-dir=" + scene.dir.file("profile"),
+                   "file://" + kClients + "/ws_page.html?" + query + "port=" + std::to_string(scene.port)}) {
+        WaitUntil(
+            [&] {
+                for (const std::string& m : host.Received())
+                    if (m.rfind("REPORT ", 0) == 0) report = m;
+                return !report.empty();
+            },
+            std::chrono::seconds(30));
+    }
+    ChildProcess browser;
+    std::string report;
+};
+
 constexpr const char* kStrictKeys = "IsWebsocket=1\nWebsocketStrict=1\nSplitReads=1";
 
 // SHA-256 of the messages one after the other, in hex.
@@ -54,16 +74,8 @@ TEST(ServerWebSocket, ChromiumPageSendsAndReceives) {
     ServerScene scene;
     EchoingHost host;
     ASSERT_EQ(0, scene.StartServer(host, "IsWebsocket=1"));
-    ChildProcess browser("/usr/bin/chromium",
-                         {"--headless", "--no-sandbox", "--disable-gpu", "--user-data-dir=" + scene.dir.file("profile"),
-                          "file://" + kClients + "/ws_page.html?port=" + std::to_string(scene.port)});
-    auto report = [&] {
-        for (const std::string& m : host.Received())
-            if (m.rfind("REPORT ", 0) == 0) return m;
-        return std::string();
-    };
-    ASSERT_TRUE(WaitUntil([&] { return !report().empty(); }, std::chrono::seconds(30))) << browser.output();
-    EXPECT_EQ("REPORT {\"ok\":true,\"count\":6}", report());
+    PageRun page(scene, host, "");
+    EXPECT_EQ("REPORT {\"ok\":true,\"count\":6}", page.report) << page.browser.output();
     EXPECT_EQ(std::string(4000, 'f'), host.Received().at(5));
 }
 
@@ -94,17 +106,8 @@ TEST(ServerWebSocket, ChromiumBurstsBinaryAndLargeMessagesInStrictMode) {
     EchoingHost host;
     ASSERT_EQ(0, scene.StartServer(host, kStrictKeys));
     const std::string sizes = "1,2,125,126,65535,65536,100000,102400,7,3000,50000,102399";
-    ChildProcess browser("/usr/bin/chromium",
-                         {"--headless", "--no-sandbox", "--disable-gpu", "--user-data-dir=" + scene.dir.file("profile"),
-                          "file://" + kClients + "/ws_page.html?burst=1&binary=1&port=" + std::to_string(scene.port) +
-                              "&sizes=" + sizes});
-    auto report = [&] {
-        for (const std::string& m : host.Received())
-            if (m.rfind("REPORT ", 0) == 0) return m;
-        return std::string();
-    };
-    ASSERT_TRUE(WaitUntil([&] { return !report().empty(); }, std::chrono::seconds(30))) << browser.output();
-    EXPECT_EQ("REPORT {\"ok\":true,\"count\":12}", report());
+    PageRun page(scene, host, "burst=1&binary=1&sizes=" + sizes + "&");
+    EXPECT_EQ("REPORT {\"ok\":true,\"count\":12}", page.report) << page.browser.output();
     EXPECT_EQ(13u, host.Received().size());
     EXPECT_TRUE(scene.WaitForTrace("Websocket Close(1000) Answered. Connection Closed."));
     EXPECT_TRUE(WaitUntil([&] { return host.GetNetworkStatus() == 1; }));
