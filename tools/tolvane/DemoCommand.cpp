@@ -2,17 +2,22 @@
 // scratch folder and runs the library client in every header mode and over
 // TLS, first against a loopback echo peer, then against the library server
 // echoing through its host; last a WebSocket client talks to the library
-// server. Every echo is checked.
+// server. Every echo is checked; the scratch folder goes at the end.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <Tolvane.h>
 
@@ -176,18 +181,43 @@ Outcome RunScenario(const Scenario& s, const std::string& folder, const std::str
 
 }  // namespace
 
-int RunDemo() {
-    char pattern[] = "/tmp/tolvane-demo-XXXXXX";
-    if (!mkdtemp(pattern)) {
-        std::fprintf(stderr, "tolvane: cannot create a scratch folder in /tmp\n");
-        return 1;
-    }
-    const std::string folder = pattern;
-    const std::string certs = folder + "/certs";
-    std::string made = "mkdir -p '" + certs + "'";
-    if (std::system(made.c_str()) != 0) return 1;
-    devkit::WriteStandardCerts(certs);
+namespace {
 
+// Points the process's standard output at a file for its lifetime, so that
+// what the library prints there (its TLS certificate check prints
+// "verify_callback_server" lines) does not land in the table, which goes
+// to the original output through table().
+class LibraryOutputAside {
+public:
+    explicit LibraryOutputAside(const std::string& file) {
+        std::fflush(stdout);
+        const int saved = dup(1);
+        const int aside = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (saved >= 0 && aside >= 0 && dup2(aside, 1) >= 0) {
+            m_saved = saved;
+            m_table = fdopen(dup(saved), "w");
+        } else if (saved >= 0) {
+            close(saved);
+        }
+        if (aside >= 0) close(aside);
+    }
+    ~LibraryOutputAside() {
+        if (m_table) std::fclose(m_table);
+        if (m_saved < 0) return;
+        std::fflush(stdout);
+        dup2(m_saved, 1);
+        close(m_saved);
+    }
+    LibraryOutputAside(const LibraryOutputAside&) = delete;
+    LibraryOutputAside& operator=(const LibraryOutputAside&) = delete;
+    std::FILE* table() const { return m_table ? m_table : stdout; }
+
+private:
+    int m_saved = -1;
+    std::FILE* m_table = nullptr;
+};
+
+int RunScenarios(std::FILE* out, const std::string& folder, const std::string& certs, bool keep) {
     const std::vector<Scenario> modes = {
         {"0 end marker ##", 0, "MsgEndData=##\n", false, 0, Peer::EchoPeer},
         {"1 2-byte LE length", 1, "", false, 0, Peer::EchoPeer},
@@ -206,15 +236,39 @@ int RunDemo() {
     }
     scenarios.push_back({"WebSocket text frames", 0, "", false, 0, Peer::WebSocketClient});
     const char* peerNames[] = {"echo peer", "library server", "library server"};
-    std::printf("%-24s %-15s %9s %9s %14s  %s\n", "mode", "peer", "messages", "bytes", "median RTT us", "result");
+    std::fprintf(out, "%-24s %-15s %9s %9s %14s  %s\n", "mode", "peer", "messages", "bytes", "median RTT us", "result");
+    std::fflush(out);
     bool allOk = true;
     for (const Scenario& s : scenarios) {
         Outcome o = RunScenario(s, folder, certs);
         allOk = allOk && o.result == "ok";
-        std::printf("%-24s %-15s %9d %9lld %14.1f  %s\n", s.name.c_str(), peerNames[static_cast<int>(s.peer)],
-                    o.messages, o.bytes, o.medianUs, o.result.c_str());
+        std::fprintf(out, "%-24s %-15s %9d %9lld %14.1f  %s\n", s.name.c_str(), peerNames[static_cast<int>(s.peer)],
+                     o.messages, o.bytes, o.medianUs, o.result.c_str());
+        std::fflush(out);
     }
-    std::printf("\ntrace files: %s/Log/\n", folder.c_str());
-    std::printf("%s\n", allOk ? "all echoes verified" : "some echoes FAILED");
+    if (keep) std::fprintf(out, "\ntrace files: %s/Log/\n", folder.c_str());
+    std::fprintf(out, "%s\n", allOk ? "all echoes verified" : "some echoes FAILED");
     return allOk ? 0 : 1;
+}
+
+}  // namespace
+
+int RunDemo(bool keep) {
+    char pattern[] = "/tmp/tolvane-demo-XXXXXX";
+    if (!mkdtemp(pattern)) {
+        std::fprintf(stderr, "tolvane: cannot create a scratch folder in /tmp\n");
+        return 1;
+    }
+    const std::string folder = pattern;
+    const std::string certs = folder + "/certs";
+    std::error_code ec;
+    std::filesystem::create_directories(certs, ec);
+    int result = 1;
+    if (!ec) {
+        devkit::WriteStandardCerts(certs);
+        LibraryOutputAside aside(folder + "/library-output.txt");
+        result = RunScenarios(aside.table(), folder, certs, keep);
+    }
+    if (!keep) std::filesystem::remove_all(folder, ec);
+    return result;
 }

@@ -4,9 +4,11 @@
 // or off during the day reads through; --descramble takes every byte as
 // scrambled.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
+#include <system_error>
 
 #include "Commands.h"
 
@@ -51,13 +53,20 @@ std::string ReadableTrace(const std::string& bytes, bool descrambleAll) {
 }
 
 int RunTrace(const std::string& file, bool descrambleAll) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec)) {
+        std::fprintf(stderr, "tolvane: %s is a folder; name one of its trace files (<name>YYMMDD.log)\n", file.c_str());
+        return 1;
+    }
     std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    std::ostringstream bytes;
+    // An empty file has nothing to insert, which the stream would count as a failure.
+    const bool empty = in && in.peek() == std::char_traits<char>::eof() && !in.bad();
+    if (!in || (!empty && !(bytes << in.rdbuf()))) {
         std::fprintf(stderr, "tolvane: cannot read %s\n", file.c_str());
         return 1;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string text = ReadableTrace(bytes, descrambleAll);
+    const std::string text = ReadableTrace(bytes.str(), descrambleAll);
     std::fwrite(text.data(), 1, text.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
