@@ -1,8 +1,11 @@
 # Shared by the install and package checks: given an installed tree under
 # PREFIX (with its library folder LIBDIR), builds and runs a tiny host against
-# its CMake package, checks its pkg-config file, and runs its tolvane command,
-# which must find the library by its run path (usage: exit code 2).
+# its CMake package, checks its pkg-config file, runs its tolvane command
+# (usage: exit code 2), which must find the library by its run path unless
+# SYSTEM_LAYOUT says it was made for /usr (then it has none), and runs the
+# README's host example against the installed echo server.
 function(tolvane_check_tree prefix libdir work)
+  set(system_layout "${ARGV3}")
   # A sanitized library needs the host linked with the same sanitizer runtime.
   set(host_flags "")
   if(SANITIZE)
@@ -30,11 +33,27 @@ function(tolvane_check_tree prefix libdir work)
     message(FATAL_ERROR "pkg-config does not know tolvane: ${flags}")
   endif()
 
-  # LD_LIBRARY_PATH must not be what finds the library.
-  execute_process(COMMAND env -u LD_LIBRARY_PATH ${prefix}/bin/tolvane
+  # LD_LIBRARY_PATH must not be what finds the library, unless the command
+  # was made for /usr, where the system's folders hold it.
+  set(library_path -u LD_LIBRARY_PATH)
+  if(system_layout)
+    set(library_path LD_LIBRARY_PATH=${prefix}/${libdir})
+  endif()
+  execute_process(COMMAND env ${library_path} ${prefix}/bin/tolvane
                   RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 2 OR NOT err MATCHES "usage: tolvane")
     message(FATAL_ERROR "installed tolvane does not start (${rc}): ${err}")
+  endif()
+  execute_process(COMMAND readelf -d ${prefix}/bin/tolvane OUTPUT_VARIABLE dynamic)
+  if(system_layout AND dynamic MATCHES "RUNPATH|RPATH")
+    message(FATAL_ERROR "tolvane for /usr has a run path")
+  endif()
+
+  execute_process(COMMAND bash ${SOURCE_DIR}/tests/install/readme_example.sh ${SOURCE_DIR}/README.md
+                    ${prefix} ${libdir} ${work}/readme ${CXX} "${SANITIZE}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE readme ERROR_VARIABLE readme)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "README example failed: ${readme}")
   endif()
   message(STATUS "installed tree works: ${out}")
 endfunction()

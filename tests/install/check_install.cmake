@@ -8,7 +8,8 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "install failed")
 endif()
 foreach(f include/tolvane/Tolvane.h ${LIBDIR}/libtolvane.so ${LIBDIR}/pkgconfig/tolvane.pc
-          ${LIBDIR}/cmake/Tolvane/TolvaneConfig.cmake bin/tolvane)
+          ${LIBDIR}/cmake/Tolvane/TolvaneConfig.cmake bin/tolvane share/man/man1/tolvane.1.gz
+          share/doc/tolvane/examples/client/NetWork.ini share/doc/tolvane/examples/server/NetWork.ini)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "missing after install: ${f}")
   endif()

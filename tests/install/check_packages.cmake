@@ -29,4 +29,4 @@ foreach(f include/tolvane/Tolvane.h ${LIBDIR}/libtolvane.so ${LIBDIR}/libtolvane
     message(FATAL_ERROR "missing in the packages: /usr/${f}")
   endif()
 endforeach()
-tolvane_check_tree(${root}/usr ${LIBDIR} ${WORK_DIR})
+tolvane_check_tree(${root}/usr ${LIBDIR} ${WORK_DIR} SYSTEM_LAYOUT)
