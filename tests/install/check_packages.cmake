@@ -1,6 +1,6 @@
-# Builds the Debian packages of the build, unpacks them into a scratch root
-# (as dpkg would install them, without touching the system) and checks the
-# unpacked tree like an installed one.
+# Builds the Debian packages of the build, has lintian check them, unpacks
+# them into a scratch root (as dpkg would install them, without touching the
+# system) and checks the unpacked tree like an installed one.
 include(${CMAKE_CURRENT_LIST_DIR}/HostCheck.cmake)
 file(REMOVE_RECURSE ${WORK_DIR})
 execute_process(COMMAND cpack -G DEB -B ${WORK_DIR}/debs WORKING_DIRECTORY ${BUILD_DIR}
@@ -8,6 +8,14 @@ execute_process(COMMAND cpack -G DEB -B ${WORK_DIR}/debs WORKING_DIRECTORY ${BUI
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cpack failed: ${out}")
 endif()
+# Debian's checks: no error (README.md lists the warnings kept and why).
+file(GLOB debs ${WORK_DIR}/debs/*.deb)
+execute_process(COMMAND lintian --fail-on error --tag-display-limit 0 ${debs}
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "lintian finds errors: ${out}")
+endif()
+message(STATUS "lintian: ${out}")
 set(root ${WORK_DIR}/root)
 foreach(package libtolvane0 libtolvane-dev tolvane)
   file(GLOB deb ${WORK_DIR}/debs/${package}_*.deb)

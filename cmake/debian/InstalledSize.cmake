@@ -1,0 +1,35 @@
+# Run by CPack after it made the Debian packages (CPACK_POST_BUILD_SCRIPTS):
+# CPack counts every folder as 4 KiB and a symbolic link as the file it
+# points to, so its "Installed-Size" overstates the content. Each package's
+# field is set as dpkg-gencontrol computes it (every file rounded up to whole
+# KiB, every other entry 1 KiB) and the package is rebuilt with it.
+foreach(deb IN LISTS CPACK_PACKAGE_FILES)
+  set(tree ${deb}.tree)
+  file(REMOVE_RECURSE ${tree})
+  execute_process(COMMAND dpkg-deb -R ${deb} ${tree} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cannot unpack ${deb}")
+  endif()
+  file(GLOB_RECURSE entries LIST_DIRECTORIES true ${tree}/*)
+  set(kib 0)
+  foreach(entry IN LISTS entries)
+    if(entry MATCHES "^${tree}/DEBIAN(/|$)")
+      continue()
+    endif()
+    if(IS_SYMLINK ${entry} OR IS_DIRECTORY ${entry})
+      math(EXPR kib "${kib} + 1")
+    else()
+      file(SIZE ${entry} bytes)
+      math(EXPR kib "${kib} + (${bytes} + 1023) / 1024")
+    endif()
+  endforeach()
+  file(READ ${tree}/DEBIAN/control control)
+  string(REGEX REPLACE "Installed-Size: [0-9]+" "Installed-Size: ${kib}" control "${control}")
+  file(WRITE ${tree}/DEBIAN/control "${control}")
+  execute_process(COMMAND dpkg-deb --root-owner-group -Zgzip -b ${tree} ${deb}
+                  RESULT_VARIABLE rc OUTPUT_QUIET)
+  file(REMOVE_RECURSE ${tree})
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cannot rebuild ${deb}")
+  endif()
+endforeach()
