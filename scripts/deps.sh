@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
-# Makes sure the Debian packages the build and tests need are present:
-# installs the missing ones when run as root, otherwise names them and fails.
+# Makes sure the Debian packages a job needs are present: installs the
+# missing ones when run as root, otherwise names them and fails.
+#   scripts/deps.sh        everything the tests need (scripts/test.sh)
+#   scripts/deps.sh demo   only what building and running the demo needs
 set -euo pipefail
-# python3-websockets and chromium are the real WebSocket clients of the server
-# tests; dpkg-dev works out the Debian packages' dependencies.
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libssl-dev openssl pkg-config dpkg-dev
-          python3-websockets chromium)
+# Building the library and the tolvane command.
+build=(cmake ninja-build g++ libssl-dev)
+# The tests besides: Clang and its sanitizer runtimes, GoogleTest, the openssl
+# command, pkg-config, Debian's package tools (dpkg-dev works out the
+# packages' dependencies, lintian checks them), and python3-websockets and
+# chromium as real WebSocket clients of the server.
+tests=(clang libclang-rt-14-dev libgtest-dev openssl pkg-config dpkg-dev lintian python3-websockets chromium)
+case "${1:-all}" in
+  demo) packages=("${build[@]}") ;;
+  all) packages=("${build[@]}" "${tests[@]}") ;;
+  *) echo "usage: scripts/deps.sh [demo]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
