@@ -254,14 +254,14 @@ int RunScenarios(std::FILE* out, const std::string& folder, const std::string& c
 }  // namespace
 
 int RunDemo(bool keep) {
-    char pattern[] = "/tmp/tolvane-demo-XXXXXX";
-    if (!mkdtemp(pattern)) {
-        std::fprintf(stderr, "tolvane: cannot create a scratch folder in /tmp\n");
+    std::error_code ec;
+    std::string pattern = (std::filesystem::temp_directory_path(ec) / "tolvane-demo-XXXXXX").string();
+    if (ec || !mkdtemp(&pattern[0])) {
+        std::fprintf(stderr, "tolvane: cannot create a scratch folder in %s\n", pattern.c_str());
         return 1;
     }
     const std::string folder = pattern;
     const std::string certs = folder + "/certs";
-    std::error_code ec;
     std::filesystem::create_directories(certs, ec);
     int result = 1;
     if (!ec) {
