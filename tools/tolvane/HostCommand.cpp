@@ -22,6 +22,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The library's trace file name, which the command leaves as it is.
+const char* const kTraceName = "Tolvane";
+
 std::mutex g_outputLock;
 
 void Print(const std::string& line) {
@@ -62,7 +65,7 @@ private:
 class ConnectFailureReporter {
 public:
     explicit ConnectFailureReporter(const std::string& logFolder)
-        : m_watch(logFolder, "Tolvane"), m_thread([this] { Run(); }) {}
+        : m_watch(logFolder, kTraceName), m_thread([this] { Run(); }) {}
     ~ConnectFailureReporter() {
         {
             std::lock_guard<std::mutex> lock(m_lock);
@@ -154,13 +157,13 @@ int RunHost(const HostOptions& options, bool server) {
     PrintingHost host(options);
     host.SetConfigPathName(config.file.c_str());
     host.SetLogPath(logFolder.c_str());
-    TraceWatch serverTrace(logFolder, "Tolvane");
+    TraceWatch listenTrace(logFolder, kTraceName);
     std::unique_ptr<ConnectFailureReporter> reporter;
     if (!server) reporter = std::make_unique<ConnectFailureReporter>(logFolder);
     if (host.StartTolvane(server ? 1 : 0, options.session) != 0) {
         reporter.reset();
         std::fprintf(stderr, "tolvane: %s\n",
-                     server ? ListenFailure(serverTrace, config.port).c_str() : "the client did not start");
+                     server ? ListenFailure(listenTrace, config.port).c_str() : "the client did not start");
         return 1;
     }
     // Messages are printed as they arrive; nothing is queued. Set after the
