@@ -1,7 +1,7 @@
 #include "client/Connector.h"
 
-#include "client/DataBlockOps.h"
-#include "client/ReceiveTrace.h"
+#include "framing/DataBlockOps.h"
+#include "framing/ReceiveTrace.h"
 #include "interface/Tolvane.h"
 #include "common/HostNotify.h"
 #include "common/SessionReads.h"
@@ -99,7 +99,7 @@ int CConnector::Run() {
 
 void CConnector::WaitDataOrConnectEvent() {
     if (UsesTls() && m_nTlsReadMode != 1) {
-        int selected = AsyncSelect(FD_CONNECT | FD_CLOSE);
+        int selected = AsyncSelect(platform::kFdConnect | platform::kFdClose);
         WriteLog("WaitDataOrConnectEvent AsyncSelect(%03d)", selected);
         while (!m_hConnectEvent.Wait(kTlsPollMs)) {
             // A reader on the notification thread (events may still have been

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "client/ConnectClient.h"
-#include "client/MessageAssembler.h"
+#include "framing/MessageAssembler.h"
 #include "common/XThread.h"
 
 class CITolvane;

@@ -31,7 +31,7 @@ public:
 
     // Waits until `socket` shows one of the `interest` bits (hang-up and
     // error are always reported), the signal is raised, or `timeoutMs`
-    // passes (-1: no limit). INVALID_SOCKET waits on the signal alone.
+    // passes (-1: no limit). kInvalidSocket waits on the signal alone.
     // Returns the socket's readiness; `raised` tells whether the signal is up.
     unsigned Wait(SOCKET socket, unsigned interest, int timeoutMs, bool* raised);
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "client/FramingSettings.h"
+#include "framing/FramingSettings.h"
 #include "common/DataBlock.h"
 #include "common/ReceiveQueue.h"
 #include "config/ServerConfig.h"

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <mutex>
 
-#include "client/FramedSender.h"
-#include "client/MessageAssembler.h"
+#include "framing/FramedSender.h"
+#include "framing/MessageAssembler.h"
 #include "common/DataBlock.h"
 #include "common/XThread.h"
 #include "platform/Event.h"
@@ -45,10 +45,10 @@ public:
     // Takes over a freshly accepted socket in place of the current peer,
     // which is dropped without notification. Returns once no thread reads
     // the previous connection any more.
-    void TakeOver(SOCKET s);
+    void TakeOver(platform::SOCKET s);
     // Starts reading `s` (when it is still this session's socket): the
     // polling thread for TLS, the read events otherwise.
-    void BeginReading(SOCKET s, bool tls);
+    void BeginReading(platform::SOCKET s, bool tls);
     // Closes the connection and waits until no thread of the session runs a
     // handler or polls (except the calling thread itself).
     void Shutdown();
@@ -67,9 +67,9 @@ private:
     void Disconnect(uint32_t limitMs);
     // Takes the socket out of the session (no handler acts on it any more)
     // and marks the connection over; the socket taken, or the invalid one.
-    SOCKET DetachSocket();
+    platform::SOCKET DetachSocket();
     // Closes a detached socket once no write uses it.
-    void ReleaseSocket(SOCKET s);
+    void ReleaseSocket(platform::SOCKET s);
 
     CServer* const m_pServer;
     std::atomic<CITolvane*> m_pService{nullptr};
