@@ -2,9 +2,11 @@
 
 #include <cstring>
 
+#include "platform/PathSeparators.h"
+
 std::string WithTrailingSeparator(const char* dir, size_t maxChars) {
     std::string folder(dir, strnlen(dir, maxChars));
-    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
+    if (!folder.empty() && !platform::IsPathSeparator(folder.back())) folder += '/';
     return folder;
 }
 

@@ -6,7 +6,6 @@
 #include "common/PathText.h"
 #include "common/WholeWrite.h"
 #include "common/XStringTools.h"
-#include "interface/Tolvane.h"
 #include "common/HostNotify.h"
 #include "platform/Sockets.h"
 #include "platform/Time.h"
@@ -39,9 +38,10 @@ void CServer::WriteLogEx(int direction, const char* format, ...) {
     va_end(args);
 }
 
-void CServer::SetService(CITolvane* service) {
-    m_pService = service;
-    m_Session.SetService(service);
+void CServer::SetService(std::unique_ptr<CHostEvents> service) {
+    m_service = std::move(service);
+    m_pService = m_service.get();
+    m_Session.SetService(m_pService);
 }
 
 void CServer::SetConfigPath(const char* path) {
@@ -145,7 +145,7 @@ void CServer::OnAccept(int error) {
     m_nStatus = 0;
     // The host hears of the connection before any of its messages: reading
     // starts only afterwards.
-    if (CITolvane* service = m_pService.load()) service->OnConnect(0);
+    if (CHostEvents* service = m_pService.load()) service->OnConnect(0);
     NotifyHostWindow(GetHostWnd(), kHostConnected);
     m_Session.BeginReading(s, tls);
 }
@@ -153,7 +153,7 @@ void CServer::OnAccept(int error) {
 void CServer::OnClose(int error) {
     WriteLog("OnClose(%03d):(%03d):", error, GetSocketError());
     m_nStatus = 1;
-    if (CITolvane* service = m_pService.load()) service->OnClose(error);
+    if (CHostEvents* service = m_pService.load()) service->OnClose(error);
     NotifyHostWindow(GetHostWnd(), kHostClosed);
 }
 

@@ -6,7 +6,6 @@
 #include "framing/ReceiveTrace.h"
 #include "common/SessionReads.h"
 #include "common/WholeWrite.h"
-#include "interface/Tolvane.h"
 #include "platform/Sockets.h"
 #include "server/Server.h"
 
@@ -21,7 +20,7 @@ CServerClient::CServerClient(CServer* server)
     : m_pServer(server),
       m_assembler(server,
                   MessageDelivery{[this](const unsigned char* data, int length, int error) {
-                                      if (CITolvane* service = m_pService.load())
+                                      if (CHostEvents* service = m_pService.load())
                                           service->OnReceive(data, static_cast<unsigned long>(length), error);
                                   },
                                   [this](const _DATA_BLOCK& message) { m_pServer->PushDataBlock(message); }},
@@ -161,7 +160,7 @@ void CServerClient::OnReceive(int error) {
 }
 
 void CServerClient::OnWSMessage(const unsigned char* data, int length, _DATA_BLOCK* block) {
-    if (CITolvane* service = m_pService.load()) service->OnReceive(data, static_cast<unsigned long>(length), 0);
+    if (CHostEvents* service = m_pService.load()) service->OnReceive(data, static_cast<unsigned long>(length), 0);
     if (block && block->length != 0) m_pServer->PushDataBlock(*block);
 }
 

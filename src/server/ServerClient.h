@@ -6,12 +6,12 @@
 #include "framing/FramedSender.h"
 #include "framing/MessageAssembler.h"
 #include "common/DataBlock.h"
+#include "common/HostEvents.h"
 #include "common/XThread.h"
 #include "platform/Event.h"
 #include "websocket/WebSocket.h"
 
 class CServer;
-class CITolvane;
 
 // The one connection of the listening server, reused for every peer it
 // accepts. A plain connection is read on the socket's notification thread;
@@ -37,7 +37,7 @@ public:
     void EndConnection() override;
     int Run() override;
 
-    void SetService(CITolvane* service) { m_pService = service; }
+    void SetService(CHostEvents* service) { m_pService = service; }
     void SetRecvDataDelayTimeOut(int ms) { m_nRecvDataDelayTimeOut = ms; }
     // How long a send may wait for room in a full socket buffer.
     void SetSendStallLimit(uint32_t ms) { m_nSendStallMs = ms; }
@@ -72,7 +72,7 @@ private:
     void ReleaseSocket(platform::SOCKET s);
 
     CServer* const m_pServer;
-    std::atomic<CITolvane*> m_pService{nullptr};
+    std::atomic<CHostEvents*> m_pService{nullptr};
     std::atomic<int> m_nRecvDataDelayTimeOut{600000};
     std::atomic<uint32_t> m_nSendStallMs{50000};
     platform::Event m_hStopEvent{false, false};

@@ -7,6 +7,7 @@
 #include <openssl/x509_vfy.h>
 
 #include "platform/IniFile.h"
+#include "platform/PathSeparators.h"
 #include "platform/Paths.h"
 #include "tls/OSSL.h"
 
@@ -41,7 +42,7 @@ const SSL_METHOD* ChooseMethod(const char* name, int clientRole) {
 std::string ExecutableDirectory() {
     std::string path = platform::GetModuleFileName();
     if (path.size() > kMaxModulePath) path.resize(kMaxModulePath);
-    size_t cut = path.rfind('/');
+    size_t cut = platform::FolderEnd(path);
     return cut == std::string::npos ? std::string() : path.substr(0, cut);
 }
 
