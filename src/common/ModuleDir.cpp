@@ -6,7 +6,7 @@
 #include "platform/Paths.h"
 
 void GetModuleDir(unsigned size, char* buffer) {
-    std::string path = platform::GetModuleFileName();
+    std::string path = platform::ProcessModuleFileName();
     if (path.size() > 519) path.resize(519);  // read into a 520-character buffer
     size_t cut = platform::FolderEnd(path);
     if (cut != std::string::npos) path.resize(cut);
