@@ -28,7 +28,7 @@ constexpr int kFdOob = 0x04;
 constexpr int kFdAccept = 0x08;
 constexpr int kFdConnect = 0x10;
 constexpr int kFdClose = 0x20;
-constexpr int kFdAllEvents = 0x3F;
+constexpr int kFdAllEvents = 0x3F;  // the six above (Winsock's FD_ALL_EVENTS has more bits)
 
 // Socket notification message number.
 constexpr unsigned int kSocketNotifyMessage = 0x503;

@@ -1,6 +1,6 @@
 #include "platform/posix/SocketEventState.h"
 
-#include "platform/SocketWait.h"
+#include "platform/posix/SocketReadiness.h"
 
 namespace platform {
 namespace {

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/SocketWait.h"
+#include "platform/posix/SocketReadiness.h"
 
 namespace platform {
 namespace {

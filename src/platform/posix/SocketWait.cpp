@@ -1,4 +1,5 @@
 #include "platform/SocketWait.h"
+#include "platform/posix/SocketReadiness.h"
 
 #include <cerrno>
 #include <climits>
