@@ -18,7 +18,8 @@ platform::SOCKADDR_IN4 MakeAddress(uint32_t networkAddress, unsigned port) {
     return address;
 }
 
-int NameOf(int (*call)(platform::SOCKET, platform::SOCKADDR_IN4*, int*), platform::SOCKET s, char* text, unsigned* port) {
+int NameOf(int (*call)(platform::SOCKET, platform::SOCKADDR_IN4*, int*), platform::SOCKET s, char* text,
+           unsigned* port) {
     platform::SOCKADDR_IN4 address{};
     int length = sizeof address;
     if (call(s, &address, &length) != 0) return 0;

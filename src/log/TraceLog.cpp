@@ -97,7 +97,9 @@ CTraceLog::RecordBuffer& CTraceLog::ThreadRecord() {
     return buffer;
 }
 
-CTraceLog::CTraceLog() : m_strLogName("Tolvane"), m_strLogPath(PathInFolder(GetModuleDirString(1000), "Log") + platform::PathSeparator()) {}
+CTraceLog::CTraceLog()
+    : m_strLogName("Tolvane"),
+      m_strLogPath(PathInFolder(GetModuleDirString(1000), "Log") + platform::PathSeparator()) {}
 
 void CTraceLog::WriteLog(const char* format, ...) {
     va_list args;

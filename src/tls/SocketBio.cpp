@@ -8,7 +8,9 @@
 
 namespace {
 
-platform::SOCKET SocketOf(BIO* b) { return static_cast<platform::SOCKET>(reinterpret_cast<uintptr_t>(BIO_get_data(b))); }
+platform::SOCKET SocketOf(BIO* b) {
+    return static_cast<platform::SOCKET>(reinterpret_cast<uintptr_t>(BIO_get_data(b)));
+}
 
 // Retry flags follow OpenSSL's socket BIO: errno is cleared before the call
 // so that a stale value cannot turn an end of stream into "try again".

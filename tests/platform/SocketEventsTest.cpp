@@ -172,7 +172,8 @@ TEST(AsyncSocketExTest, ConnectWriteReadAndCloseEventsFollowTheRulesOverThreeCon
     // A read notification with nothing waiting reaches the handler only with an error.
     s.Close();
     ASSERT_TRUE(ConnectTo(s, peer));
-    ASSERT_TRUE(s.Post(s.GetSocketHandle(), platform::kFdRead, 0) && s.Post(s.GetSocketHandle(), platform::kFdRead, platform::kWsaeConnAborted));
+    ASSERT_TRUE(s.Post(s.GetSocketHandle(), platform::kFdRead, 0) &&
+                s.Post(s.GetSocketHandle(), platform::kFdRead, platform::kWsaeConnAborted));
     ASSERT_TRUE(s.WaitCount(platform::kFdRead, 1) && s.Sync());
     EXPECT_EQ(Ints{platform::kWsaeConnAborted}, s.Errors(platform::kFdRead));
     peer.Reset();
@@ -301,12 +302,15 @@ TEST(SocketExWndTest, EachSocketsOwnThreadRunsItsHandlersInOrderOneAtATimeAndOnl
     EXPECT_EQ(threads + 2, CountThreads());
     platform::SOCKET now = s.GetSocketHandle();
     ASSERT_NE(old, now);
-    ASSERT_TRUE(s.Post(old, platform::kFdClose, 0) && s.Post(old, platform::kFdClose, 0, platform::kSocketNotifyMessage + 1) &&
-                s.Post(platform::kInvalidSocket, platform::kFdClose, 0) && s.Post(now, platform::kFdClose, 0, platform::kSocketNotifyMessage - 1));
+    ASSERT_TRUE(s.Post(old, platform::kFdClose, 0) &&
+                s.Post(old, platform::kFdClose, 0, platform::kSocketNotifyMessage + 1) &&
+                s.Post(platform::kInvalidSocket, platform::kFdClose, 0) &&
+                s.Post(now, platform::kFdClose, 0, platform::kSocketNotifyMessage - 1));
     ASSERT_TRUE(s.Sync());
     EXPECT_TRUE(s.Errors(platform::kFdClose).empty());
     // Messages from 0x503 upwards all carry notifications; a throwing handler does not end the thread.
-    ASSERT_TRUE(s.Post(now, platform::kFdClose, 999, platform::kSocketNotifyMessage + 1) && s.Post(now, platform::kFdClose, 2));
+    ASSERT_TRUE(s.Post(now, platform::kFdClose, 999, platform::kSocketNotifyMessage + 1) &&
+                s.Post(now, platform::kFdClose, 2));
     ASSERT_TRUE(s.WaitCount(platform::kFdClose, 2));
     EXPECT_EQ((std::vector<int>{999, 2}), s.Errors(platform::kFdClose));
 }
