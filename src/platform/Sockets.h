@@ -3,7 +3,8 @@
 
 #include "platform/SocketTypes.h"
 
-// Winsock-style socket calls over the Linux socket API. Every failing call
+// Winsock-style socket calls (over the Linux socket API in the posix
+// backend, the native ones in the win32 backend). Every failing call
 // sets the calling thread's last socket error in Windows numbering; the
 // results follow Winsock: 0 for success and -1 (kSocketError) for failure,
 // kInvalidSocket for a failed socket or accept.
