@@ -79,7 +79,7 @@ void CConnectClient::SelectNextHost() {
     m_settings.port = host.port;
 }
 
-int CConnectClient::TryCreate(unsigned port) { return Create(port, nullptr, 1, FD_ALL_EVENTS, 1); }
+int CConnectClient::TryCreate(unsigned port) { return Create(port, nullptr, 1, platform::kFdAllEvents, 1); }
 
 int CConnectClient::CreateClientSocket() {
     Close();
@@ -100,7 +100,7 @@ int CConnectClient::CreateClientSocket() {
             PauseUnlessExit(1000);
         }
     }
-    const bool created = GetSocketHandle() != INVALID_SOCKET;
+    const bool created = GetSocketHandle() != platform::kInvalidSocket;
     if (created) WriteLog("Create Socket Success. ClientPort=%d, LastError=%d", cport, GetSocketError());
     SetSocketOptions();
     return created ? 1 : 0;
@@ -172,13 +172,13 @@ int CConnectClient::ConnectToServer(int* pbFailReported) {
         SelectNextHost();
     }
     // A stop from inside the host's notification has closed the socket already.
-    if (GetSocketHandle() != INVALID_SOCKET && !CancelBlock())
+    if (GetSocketHandle() != platform::kInvalidSocket && !CancelBlock())
         WriteLog("CancelBlock Fail.%s:%d, LastError=%d", ip.c_str(), port, GetSocketError());
     return connected ? 1 : 0;
 }
 
 void CConnectClient::Close() {
-    if (GetSocketHandle() == INVALID_SOCKET) return;
+    if (GetSocketHandle() == platform::kInvalidSocket) return;
     if (UsesTls()) m_Tls.CloseSSL();
     m_nStatus = 1;
     SetBlocking();

@@ -1,8 +1,7 @@
 #include "client/Connector.h"
 
-#include "client/DataBlockOps.h"
-#include "client/ReceiveTrace.h"
-#include "interface/Tolvane.h"
+#include "framing/DataBlockOps.h"
+#include "framing/ReceiveTrace.h"
 #include "common/HostNotify.h"
 #include "common/SessionReads.h"
 
@@ -14,7 +13,7 @@ constexpr int kShutdownBoth = 2;
 CConnector::CConnector()
     : m_assembler(this, MessageDelivery{
                             [this](const unsigned char* data, int length, int error) {
-                                if (CITolvane* service = m_pService.load())
+                                if (CHostEvents* service = m_pService.load())
                                     service->OnReceive(data, static_cast<unsigned long>(length), error);
                             },
                             [this](const _DATA_BLOCK& message) { PushDataBlock(message); }}) {
@@ -71,7 +70,7 @@ void CConnector::StopSession() {
 
 void CConnector::OnConnectionMade() {
     if (IsExit()) return;  // a handshake cut short by a stop
-    if (CITolvane* service = m_pService.load()) service->OnConnect(0);
+    if (CHostEvents* service = m_pService.load()) service->OnConnect(0);
     NotifyHostWindow(GetHostWnd(), kHostConnected);
 }
 
@@ -99,7 +98,7 @@ int CConnector::Run() {
 
 void CConnector::WaitDataOrConnectEvent() {
     if (UsesTls() && m_nTlsReadMode != 1) {
-        int selected = AsyncSelect(FD_CONNECT | FD_CLOSE);
+        int selected = AsyncSelect(platform::kFdConnect | platform::kFdClose);
         WriteLog("WaitDataOrConnectEvent AsyncSelect(%03d)", selected);
         while (!m_hConnectEvent.Wait(kTlsPollMs)) {
             // A reader on the notification thread (events may still have been
@@ -126,7 +125,7 @@ void CConnector::OnClose(int error) {
     if (UsesTls()) m_Tls.CloseSSL();
     m_nStatus = 1;
     m_bClosed = 1;
-    if (CITolvane* service = m_pService.load()) service->OnClose(error);
+    if (CHostEvents* service = m_pService.load()) service->OnClose(error);
     NotifyHostWindow(GetHostWnd(), kHostClosed);
     m_hConnectEvent.Set();
 }

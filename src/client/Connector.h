@@ -1,13 +1,13 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "client/ConnectClient.h"
-#include "client/MessageAssembler.h"
+#include "framing/MessageAssembler.h"
+#include "common/HostEvents.h"
 #include "common/XThread.h"
-
-class CITolvane;
 
 // The running client: its session thread creates the socket, connects,
 // tells the host, waits until the connection is lost or the session is
@@ -29,7 +29,11 @@ public:
     void OnConnect(int error) override;
     void OnReceive(int error) override;
 
-    void SetService(CITolvane* service) { m_pService = service; }
+    // Set once, before the session is started.
+    void SetService(std::unique_ptr<CHostEvents> service) {
+        m_service = std::move(service);
+        m_pService = m_service.get();
+    }
     void SetTlsReadMode(int mode) { m_nTlsReadMode = mode; }
     // The host's receive call: 0 and the oldest message, or -1.
     int RecvData(unsigned char* buf, int* len, unsigned long timeoutMs) {
@@ -46,7 +50,8 @@ private:
     void OnConnectionMade() override;
 
     std::atomic<int> m_bClosed{0};
-    std::atomic<CITolvane*> m_pService{nullptr};
+    std::unique_ptr<CHostEvents> m_service;
+    std::atomic<CHostEvents*> m_pService{nullptr};
     std::atomic<int> m_nTlsReadMode{0};
     std::atomic<bool> m_bSessionStarted{false};
     std::mutex m_startLock;

@@ -10,16 +10,17 @@ constexpr uint32_t kWindowReadyWaitMs = 60000;
 
 int Succeeded(int platformResult) { return platformResult == 0 ? 1 : 0; }
 
-SOCKADDR_IN4 MakeAddress(uint32_t networkAddress, unsigned port) {
-    SOCKADDR_IN4 address{};
-    address.sin_family = static_cast<uint16_t>(platform::AF_INET_WIN);
+platform::SOCKADDR_IN4 MakeAddress(uint32_t networkAddress, unsigned port) {
+    platform::SOCKADDR_IN4 address{};
+    address.sin_family = static_cast<uint16_t>(platform::kAfInet);
     address.sin_port = platform::HostToNetwork16(static_cast<uint16_t>(port));
     address.sin_addr = networkAddress;
     return address;
 }
 
-int NameOf(int (*call)(SOCKET, SOCKADDR_IN4*, int*), SOCKET s, char* text, unsigned* port) {
-    SOCKADDR_IN4 address{};
+int NameOf(int (*call)(platform::SOCKET, platform::SOCKADDR_IN4*, int*), platform::SOCKET s, char* text,
+           unsigned* port) {
+    platform::SOCKADDR_IN4 address{};
     int length = sizeof address;
     if (call(s, &address, &length) != 0) return 0;
     if (text) std::strcpy(text, platform::inet_ntoa(address.sin_addr));
@@ -29,24 +30,23 @@ int NameOf(int (*call)(SOCKET, SOCKADDR_IN4*, int*), SOCKET s, char* text, unsig
 
 }  // namespace
 
-CAsyncSocketEx::CAsyncSocketEx() { m_SocketWnd.SetOwner(this); }
+CAsyncSocketEx::CAsyncSocketEx() = default;
 
 CAsyncSocketEx::~CAsyncSocketEx() { m_SocketWnd.DestroySocketWindow(); }
 
 int CAsyncSocketEx::Create(unsigned port, const char* address, int type, int mask, int reuse) {
-    if (GetSocketHandle() != INVALID_SOCKET) {
-        platform::WSASetLastError(WSAEALREADY);
+    if (GetSocketHandle() != platform::kInvalidSocket) {
+        platform::WSASetLastError(platform::kWsaeAlready);
         return 0;
     }
-    m_SocketWnd.SetOwner(this);
     ClearAbort();
-    SOCKET s = platform::socket(platform::AF_INET_WIN, type, 0);
-    if (s == INVALID_SOCKET) return 0;
+    platform::SOCKET s = platform::socket(platform::kAfInet, type, 0);
+    if (s == platform::kInvalidSocket) return 0;
     SetSocketHandle(s);
     if (reuse) {
         // Linux honours address reuse only when it is set before the bind.
         int on = 1;
-        SetSockOpt(SO_REUSEADDR_WIN, &on, sizeof on, SOL_SOCKET_WIN);
+        SetSockOpt(platform::kSoReuseAddr, &on, sizeof on, platform::kSolSocket);
     }
     if (!Bind(port, address) || !AsyncSelect(mask)) {
         int error = GetSocketError();  // a derived Close must not hide why
@@ -57,7 +57,7 @@ int CAsyncSocketEx::Create(unsigned port, const char* address, int type, int mas
     return 1;
 }
 
-int CAsyncSocketEx::Bind(const SOCKADDR_IN4* address, int length) {
+int CAsyncSocketEx::Bind(const platform::SOCKADDR_IN4* address, int length) {
     return Succeeded(platform::bind(GetSocketHandle(), address, length));
 }
 
@@ -65,115 +65,107 @@ int CAsyncSocketEx::Bind(unsigned port, const char* address) {
     uint32_t networkAddress = 0;
     if (address) {
         networkAddress = platform::inet_addr(address);
-        if (networkAddress == platform::INADDR_NONE_WIN) {
-            platform::WSASetLastError(WSAEINVAL);
+        if (networkAddress == platform::kInaddrNone) {
+            platform::WSASetLastError(platform::kWsaeInval);
             return 0;
         }
     }
-    SOCKADDR_IN4 bound = MakeAddress(networkAddress, port);
+    platform::SOCKADDR_IN4 bound = MakeAddress(networkAddress, port);
     return Bind(&bound, sizeof bound);
 }
 
 int CAsyncSocketEx::Listen(int backlog) {
-    SOCKET s = GetSocketHandle();
+    platform::SOCKET s = GetSocketHandle();
     if (platform::listen(s, backlog) != 0) return 0;
-    m_SocketWnd.UpdateEvents([s](CSocketEventState& events) { events.NoteListening(s); });
+    m_SocketWnd.NoteListening(s);
     return 1;
 }
 
-SOCKET CAsyncSocketEx::Accept(SOCKADDR_IN4* address, int* length) {
+platform::SOCKET CAsyncSocketEx::Accept(platform::SOCKADDR_IN4* address, int* length) {
     return platform::accept(GetSocketHandle(), address, length);
 }
 
-int CAsyncSocketEx::Connect(const SOCKADDR_IN4* address, int length) {
-    SOCKET s = GetSocketHandle();
+int CAsyncSocketEx::Connect(const platform::SOCKADDR_IN4* address, int length) {
+    platform::SOCKET s = GetSocketHandle();
     if (platform::IsNonBlocking(s)) {
         int result = platform::connect(s, address, length);
-        if (result == 0 || GetSocketError() == WSAEWOULDBLOCK)
-            m_SocketWnd.UpdateEvents([s](CSocketEventState& events) { events.NoteConnecting(s); });
+        if (result == 0 || GetSocketError() == platform::kWsaeWouldBlock)
+            m_SocketWnd.NoteConnecting(s);
         return Succeeded(result);
     }
     if (platform::ConnectInterruptible(s, address, length, AbortSignal()) != 0) return 0;
-    m_SocketWnd.UpdateEvents([s](CSocketEventState& events) { events.NoteConnected(s); });
+    m_SocketWnd.NoteConnected(s);
     return 1;
 }
 
 int CAsyncSocketEx::Connect(const char* host, unsigned port) {
     if (!host) return 0;
     uint32_t networkAddress = platform::inet_addr(host);
-    if (networkAddress == platform::INADDR_NONE_WIN && !platform::ResolveHostIPv4(host, &networkAddress)) {
-        platform::WSASetLastError(WSAEINVAL);
+    if (networkAddress == platform::kInaddrNone && !platform::ResolveHostIPv4(host, &networkAddress)) {
+        platform::WSASetLastError(platform::kWsaeInval);
         return 0;
     }
-    SOCKADDR_IN4 peer = MakeAddress(networkAddress, port);
+    platform::SOCKADDR_IN4 peer = MakeAddress(networkAddress, port);
     return Connect(&peer, sizeof peer);
 }
 
 int CAsyncSocketEx::Receive(void* buffer, int length, int flags) {
-    SOCKET s = GetSocketHandle();
+    platform::SOCKET s = GetSocketHandle();
     int received = platform::recv(s, buffer, length, flags);
     int error = received < 0 ? GetSocketError() : 0;
-    if (error == WSAECONNRESET || error == WSAECONNABORTED)
-        m_SocketWnd.UpdateEvents([s, error](CSocketEventState& events) { events.NoteConnectionError(s, error); });
+    if (error == platform::kWsaeConnReset || error == platform::kWsaeConnAborted)
+        m_SocketWnd.NoteConnectionError(s, error);
     return received;
 }
 
 int CAsyncSocketEx::Send(const void* buffer, int length, int flags) {
-    SOCKET s = GetSocketHandle();
+    platform::SOCKET s = GetSocketHandle();
     int sent = platform::send(s, buffer, length, flags);
-    if (sent < 0 && GetSocketError() == WSAEWOULDBLOCK)
-        m_SocketWnd.UpdateEvents([s](CSocketEventState& events) { events.NoteSendBlocked(s); });
+    if (sent < 0 && GetSocketError() == platform::kWsaeWouldBlock)
+        m_SocketWnd.NoteSendBlocked(s);
     return sent;
 }
 
-void CAsyncSocketEx::Close() { CloseDetached(m_hSocket.exchange(INVALID_SOCKET)); }
+void CAsyncSocketEx::Close() { CloseDetached(m_hSocket.exchange(platform::kInvalidSocket)); }
 
-void CAsyncSocketEx::CloseDetached(SOCKET s) {
-    if (s == INVALID_SOCKET) return;
-    // Closed under the notification lock, so that the notification thread
-    // never looks at a descriptor number that is already reused.
-    m_SocketWnd.UpdateEvents([s](CSocketEventState& events) {
-        events.Forget(s);
-        platform::closesocket(s);
-    });
+void CAsyncSocketEx::CloseDetached(platform::SOCKET s) {
+    if (s == platform::kInvalidSocket) return;
+    m_SocketWnd.Close(s);
 }
 
 int CAsyncSocketEx::AsyncSelect(int mask) {
     m_lEvent = mask;
     if (mask && !GetSocketWindow()) {
-        platform::WSASetLastError(WSAEINVAL);
+        platform::WSASetLastError(platform::kWsaeInval);
         return 0;
     }
-    SOCKET s = GetSocketHandle();
+    platform::SOCKET s = GetSocketHandle();
     uint32_t nonBlocking = 1;
-    if (platform::ioctlsocket(s, FIONBIO_WIN, &nonBlocking) != 0) return 0;
-    m_SocketWnd.UpdateEvents([s, mask](CSocketEventState& events) { events.Select(s, mask); });
-    return 1;
+    if (platform::ioctlsocket(s, platform::kFionbio, &nonBlocking) != 0) return 0;
+    return m_SocketWnd.Select(s, mask) ? 1 : 0;
 }
 
 uintptr_t CAsyncSocketEx::GetSocketWindow() {
     std::lock_guard<std::mutex> guard(m_windowLock);
-    if (!m_SocketWnd.GetWindowHandle() && m_SocketWnd.Start(0, 0, nullptr) == 0)
-        m_SocketWnd.WaitReady(kWindowReadyWaitMs);
-    return m_SocketWnd.GetWindowHandle();
+    return m_SocketWnd.Open(kWindowReadyWaitMs);
 }
 
 int CAsyncSocketEx::SetBlocking() {
     if (!AsyncSelect(0)) return 0;
     uint32_t nonBlocking = 0;
-    return IOCtl(FIONBIO_WIN, &nonBlocking);
+    return IOCtl(platform::kFionbio, &nonBlocking);
 }
 
 int CAsyncSocketEx::CancelBlock() {
-    if (!AsyncSelect(FD_ALL_EVENTS)) return 0;
+    if (!AsyncSelect(platform::kFdAllEvents)) return 0;
     uint32_t nonBlocking = 1;
-    return IOCtl(FIONBIO_WIN, &nonBlocking);
+    return IOCtl(platform::kFionbio, &nonBlocking);
 }
 
 int CAsyncSocketEx::IOCtl(long command, uint32_t* argument) {
-    SOCKET s = GetSocketHandle();
-    if (command == FIONBIO_WIN && argument && *argument == 0 && m_SocketWnd.IsSelected(s)) {
-        platform::WSASetLastError(WSAEINVAL);
+    platform::SOCKET s = GetSocketHandle();
+    if (command == platform::kFionbio && argument && *argument == 0 && m_SocketWnd.IsSelected(s)) {
+        platform::WSASetLastError(platform::kWsaeInval);
         return 0;
     }
     return Succeeded(platform::ioctlsocket(s, command, argument));
@@ -195,28 +187,28 @@ int CAsyncSocketEx::GetSockName(char* address, unsigned* port) {
 
 int CAsyncSocketEx::OnSocketMessage(uintptr_t /*window*/, unsigned int /*message*/, uintptr_t wParam,
                                     intptr_t lParam) {
-    SOCKET s = static_cast<SOCKET>(wParam);
-    if (s == INVALID_SOCKET || s != GetSocketHandle()) return 0;
-    const int event = static_cast<int>(lParam & 0xFFFF);
-    int error = static_cast<int>((static_cast<uintptr_t>(lParam) >> 16) & 0xFFFF);
+    platform::SOCKET s = static_cast<platform::SOCKET>(wParam);
+    if (s == platform::kInvalidSocket || s != GetSocketHandle()) return 0;
+    const int event = platform::EventOfWord(lParam);
+    int error = platform::ErrorOfWord(lParam);
     switch (event) {
-        case FD_CONNECT: OnConnect(error); break;
-        case FD_READ: {
+        case platform::kFdConnect: OnConnect(error); break;
+        case platform::kFdRead: {
             // A read event of the notification thread comes with the count it
             // took when it announced the event; only others are counted here.
-            int64_t waiting = CSocketExWnd::ReadableBytesSeen(s);
+            int64_t waiting = platform::SocketNotifier::ReadableBytesSeen(s);
             if (waiting < 0) {
                 uint32_t counted = 0;
-                if (platform::ioctlsocket(s, FIONREAD_WIN, &counted) != 0) error = GetSocketError();
+                if (platform::ioctlsocket(s, platform::kFionread, &counted) != 0) error = GetSocketError();
                 waiting = counted;
             }
             if (waiting == 0 && error == 0) break;
             OnReceive(error);
             break;
         }
-        case FD_WRITE: OnSend(error); break;
-        case FD_ACCEPT: OnAccept(error); break;
-        case FD_CLOSE: OnClose(error); break;
+        case platform::kFdWrite: OnSend(error); break;
+        case platform::kFdAccept: OnAccept(error); break;
+        case platform::kFdClose: OnClose(error); break;
         default: break;
     }
     return 0;

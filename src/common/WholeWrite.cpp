@@ -19,7 +19,7 @@ int WriteWhole(CAsyncSocketEx& socket, const unsigned char* data, int len, uint3
             done += sent;
             continue;
         }
-        if (sent < 0 && CAsyncSocketEx::GetSocketError() == WSAEWOULDBLOCK && !(stopped && stopped()) &&
+        if (sent < 0 && CAsyncSocketEx::GetSocketError() == platform::kWsaeWouldBlock && !(stopped && stopped()) &&
             std::chrono::steady_clock::now() < deadline) {
             platform::WaitForWritable(socket.GetSocketHandle(), kSendWaitSliceMs);
             continue;

@@ -9,7 +9,7 @@
 
 ONetwork::ONetwork() {
     std::memset(m_szConfigPath, 0, sizeof m_szConfigPath);
-    CopyPath(m_szConfigPath, sizeof m_szConfigPath, GetModuleDirString(259) + "/NetWork.ini");
+    CopyPath(m_szConfigPath, sizeof m_szConfigPath, PathInFolder(GetModuleDirString(259), "NetWork.ini"));
     m_client.SetConfigPath(m_szConfigPath);
     m_nMode = ReadNetworkMode(m_szConfigPath);
 }

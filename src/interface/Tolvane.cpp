@@ -5,6 +5,7 @@
 #include "client/Connector.h"
 #include "common/ModuleDir.h"
 #include "common/PathText.h"
+#include "interface/ServiceEvents.h"
 #include "platform/HostWindow.h"
 #include "server/Server.h"
 
@@ -18,6 +19,8 @@ constexpr unsigned long kCmdTlsReadMode = 4;
 CITolvane::CITolvane() : m_pClient(nullptr), m_pServer(nullptr), m_nMode(0), m_nSessionIndex(0) {
     m_pClient = new CConnector();
     m_pServer = new CServer();
+    m_pClient->SetService(std::make_unique<CServiceEvents>(this));
+    m_pServer->SetService(std::make_unique<CServiceEvents>(this));
     std::memset(m_szConfigPath, 0, sizeof m_szConfigPath);
     std::memset(m_szConfigDir, 0, sizeof m_szConfigDir);
     GetModuleDir(sizeof m_szConfigDir - 1, m_szConfigDir);
@@ -33,12 +36,10 @@ int CITolvane::StartTolvane(int mode, int sessionIndex) {
     m_nMode = mode;
     m_nSessionIndex = sessionIndex;
     if (mode != 0) {
-        m_pServer->SetService(this);
         m_pServer->SetConfigPath(m_szConfigPath);
         ReadConfig();
         return m_pServer->StartServer() ? 0 : -1;
     }
-    m_pClient->SetService(this);
     m_pClient->SetConfigPath(m_szConfigPath);
     ReadConfig();
     return m_pClient->Start();

@@ -8,8 +8,10 @@
 #include <memory>
 
 #include "common/ModuleDir.h"
+#include "common/PathText.h"
 #include "common/XStringTools.h"
 #include "platform/FileAppend.h"
+#include "platform/Paths.h"
 #include "platform/Time.h"
 
 // One record being built: time stamp, direction prefix, text, line end.
@@ -95,7 +97,9 @@ CTraceLog::RecordBuffer& CTraceLog::ThreadRecord() {
     return buffer;
 }
 
-CTraceLog::CTraceLog() : m_strLogName("Tolvane"), m_strLogPath(GetModuleDirString(1000) + "/Log/") {}
+CTraceLog::CTraceLog()
+    : m_strLogName("Tolvane"),
+      m_strLogPath(PathInFolder(GetModuleDirString(1000), "Log") + platform::PathSeparator()) {}
 
 void CTraceLog::WriteLog(const char* format, ...) {
     va_list args;

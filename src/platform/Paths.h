@@ -4,9 +4,12 @@
 namespace platform {
 
 // Full path of the process's executable (not of this library).
-std::string GetModuleFileName();
+std::string ProcessModuleFileName();
 
-// Creates each missing folder of `path` up to its last '/'.
+// The separator put between a folder and a name: '/' on Linux, '\' on Windows.
+char PathSeparator();
+
+// Creates each missing folder of `path` up to its last separator.
 bool MakeSureDirectoryPathExists(const std::string& path);
 
 // Test seam: pretend the executable lives at `path` (empty restores).

@@ -3,34 +3,28 @@
 
 #include "platform/SocketTypes.h"
 
-// Winsock-style socket calls over the Linux socket API. Every failing call
+// Winsock-style socket calls (over the Linux socket API in the posix
+// backend, the native ones in the win32 backend). Every failing call
 // sets the calling thread's last socket error in Windows numbering; the
-// results follow Winsock: 0 for success and -1 (SOCKET_ERROR) for failure,
-// INVALID_SOCKET for a failed socket or accept.
+// results follow Winsock: 0 for success and -1 (kSocketError) for failure,
+// kInvalidSocket for a failed socket or accept.
 namespace platform {
 
-constexpr int SOCKET_ERROR = -1;
-constexpr int AF_INET_WIN = 2;
-constexpr int SOCK_STREAM_WIN = 1;
-constexpr int SOCK_DGRAM_WIN = 2;
-constexpr int IPPROTO_TCP_WIN = 6;
-constexpr int TCP_NODELAY_WIN = 1;
-constexpr int SO_SNDBUF_WIN = 0x1001;
-constexpr int SO_RCVBUF_WIN = 0x1002;
-constexpr int SO_DONTLINGER_WIN = ~SO_LINGER_WIN;
-constexpr int SD_RECEIVE = 0;
-constexpr int SD_SEND = 1;
-constexpr int SD_BOTH = 2;
-constexpr int MSG_PEEK_WIN = 0x2;
-constexpr int MSG_WAITALL_WIN = 0x8;
-constexpr uint32_t INADDR_NONE_WIN = 0xFFFFFFFFu;
-
-// Windows numbers the layer sets besides the mapped ones.
-constexpr int WSAEINTR = 10004;
-constexpr int WSAEFAULT = 10014;
-constexpr int WSAENOTSOCK = 10038;
-constexpr int WSAENOPROTOOPT = 10042;
-constexpr int WSAETIMEDOUT = 10060;
+constexpr int kSocketError = -1;
+constexpr int kAfInet = 2;
+constexpr int kSockStream = 1;
+constexpr int kSockDgram = 2;
+constexpr int kIpprotoTcp = 6;
+constexpr int kTcpNoDelay = 1;
+constexpr int kSoSndBuf = 0x1001;
+constexpr int kSoRcvBuf = 0x1002;
+constexpr int kSoDontLinger = ~kSoLinger;
+constexpr int kSdReceive = 0;
+constexpr int kSdSend = 1;
+constexpr int kSdBoth = 2;
+constexpr int kMsgPeek = 0x2;
+constexpr int kMsgWaitAll = 0x8;
+constexpr uint32_t kInaddrNone = 0xFFFFFFFFu;
 
 // Windows `tcp_keepalive` record for SIO_KEEPALIVE_VALS, times in milliseconds.
 struct TCP_KEEPALIVE_WIN {
@@ -65,15 +59,15 @@ int closesocket(SOCKET s);
 int shutdown(SOCKET s, int how);
 // Windows option numbers and value layouts (timeouts in ms, the 4-byte linger record).
 int setsockopt(SOCKET s, int level, int option, const void* value, int length);
-// FIONBIO_WIN and FIONREAD_WIN.
+// kFionbio and kFionread.
 int ioctlsocket(SOCKET s, long command, uint32_t* argument);
-// SIO_KEEPALIVE_VALS_WIN with a TCP_KEEPALIVE_WIN record as input.
+// kSioKeepAliveVals with a TCP_KEEPALIVE_WIN record as input.
 int WSAIoctl(SOCKET s, unsigned long code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
              uint32_t* bytesReturned);
 int getpeername(SOCKET s, SOCKADDR_IN4* address, int* length);
 int getsockname(SOCKET s, SOCKADDR_IN4* address, int* length);
 
-// Dotted IPv4 text to a network-order address; INADDR_NONE_WIN when it does
+// Dotted IPv4 text to a network-order address; kInaddrNone when it does
 // not parse, which includes "255.255.255.255".
 uint32_t inet_addr(const char* text);
 // Dotted text of a network-order address, in a buffer of the calling thread.

@@ -6,7 +6,6 @@
 #include "common/PathText.h"
 #include "common/WholeWrite.h"
 #include "common/XStringTools.h"
-#include "interface/Tolvane.h"
 #include "common/HostNotify.h"
 #include "platform/Sockets.h"
 #include "platform/Time.h"
@@ -39,9 +38,10 @@ void CServer::WriteLogEx(int direction, const char* format, ...) {
     va_end(args);
 }
 
-void CServer::SetService(CITolvane* service) {
-    m_pService = service;
-    m_Session.SetService(service);
+void CServer::SetService(std::unique_ptr<CHostEvents> service) {
+    m_service = std::move(service);
+    m_pService = m_service.get();
+    m_Session.SetService(m_pService);
 }
 
 void CServer::SetConfigPath(const char* path) {
@@ -94,7 +94,7 @@ int CServer::StartServer() {
         WriteLog("Listen Fail, ServerPort=%d, LastError=%d", port, GetSocketError());
         return 0;
     }
-    if (!AsyncSelect(FD_ACCEPT | FD_READ | FD_CONNECT | FD_CLOSE)) {
+    if (!AsyncSelect(platform::kFdAccept | platform::kFdRead | platform::kFdConnect | platform::kFdClose)) {
         WriteLog("AsyncSelect Fail, ServerPort=%d, LastError=%d", port, GetSocketError());
         return 0;
     }
@@ -107,7 +107,7 @@ int CServer::CreateServerSocket() {
     CWebSocket::Close();
     const int port = m_nPort;
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        if (Create(static_cast<unsigned>(port), nullptr, 1, FD_ALL_EVENTS, 1)) {
+        if (Create(static_cast<unsigned>(port), nullptr, 1, platform::kFdAllEvents, 1)) {
             WriteLog("Create Socket Success. ServerPort=%d, LastError=%d", port, GetSocketError());
             return 1;
         }
@@ -119,10 +119,10 @@ int CServer::CreateServerSocket() {
 
 void CServer::OnAccept(int error) {
     WriteLog("OnAccept(%d)", error);
-    SOCKADDR_IN4 address{};
+    platform::SOCKADDR_IN4 address{};
     int length = sizeof address;
-    SOCKET s = Accept(&address, &length);
-    if (s == INVALID_SOCKET) return;
+    platform::SOCKET s = Accept(&address, &length);
+    if (s == platform::kInvalidSocket) return;
     const bool tls = UsesTls() != 0;
     // The handshake starts before the address check, as the peer expects an
     // answer to its greeting whatever comes next.
@@ -134,7 +134,7 @@ void CServer::OnAccept(int error) {
     const ServerSettings settings = GetSettings();
     if (!settings.ip.empty() && settings.ip != peer) {
         if (tls) m_Tls.CloseSSLOf(s);
-        platform::shutdown(s, platform::SD_SEND);
+        platform::shutdown(s, platform::kSdSend);
         platform::closesocket(s);
         WriteLog("Invalid IP connection %s:%d. Valid IP(%s)\r\n", peer.c_str(), peerPort, settings.ip.c_str());
         return;
@@ -145,7 +145,7 @@ void CServer::OnAccept(int error) {
     m_nStatus = 0;
     // The host hears of the connection before any of its messages: reading
     // starts only afterwards.
-    if (CITolvane* service = m_pService.load()) service->OnConnect(0);
+    if (CHostEvents* service = m_pService.load()) service->OnConnect(0);
     NotifyHostWindow(GetHostWnd(), kHostConnected);
     m_Session.BeginReading(s, tls);
 }
@@ -153,13 +153,13 @@ void CServer::OnAccept(int error) {
 void CServer::OnClose(int error) {
     WriteLog("OnClose(%03d):(%03d):", error, GetSocketError());
     m_nStatus = 1;
-    if (CITolvane* service = m_pService.load()) service->OnClose(error);
+    if (CHostEvents* service = m_pService.load()) service->OnClose(error);
     NotifyHostWindow(GetHostWnd(), kHostClosed);
 }
 
 void CServer::Close() {
-    if (GetSocketHandle() == INVALID_SOCKET) return;
-    ShutDown(platform::SD_SEND);
+    if (GetSocketHandle() == platform::kInvalidSocket) return;
+    ShutDown(platform::kSdSend);
     CWebSocket::Close();
     m_nStatus = 1;
     m_bStarted = 0;
@@ -176,7 +176,7 @@ void CServer::StopServer() {
 }
 
 int CServer::SendData(const void* data, int len, const void* logText, int logLen) {
-    if (m_Session.GetSocketHandle() == INVALID_SOCKET) {
+    if (m_Session.GetSocketHandle() == platform::kInvalidSocket) {
         WriteLogEx(kTraceTransmit, "%s\r\n", "client socket is close.");
         return -1;
     }

@@ -1,19 +1,19 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
-#include "client/FramingSettings.h"
+#include "framing/FramingSettings.h"
 #include "common/DataBlock.h"
+#include "common/HostEvents.h"
 #include "common/ReceiveQueue.h"
 #include "config/ServerConfig.h"
 #include "log/TraceLog.h"
 #include "server/ServerClient.h"
 #include "tls/OSSL.h"
 #include "websocket/WebSocket.h"
-
-class CITolvane;
 
 // The server side of the service: the listening socket itself, with the one
 // session that serves the connected peer. It accepts a peer on the listening
@@ -34,7 +34,8 @@ public:
     // Up to four attempts, 1000 ms apart; 1 when a socket was created.
     virtual int CreateServerSocket();
 
-    void SetService(CITolvane* service);
+    // Set once, before the server is started.
+    void SetService(std::unique_ptr<CHostEvents> service);
     void SetConfigPath(const char* path);
     void ReadConfig(int index);
     // 1 when listening (or already listening), 0 on failure.
@@ -82,7 +83,8 @@ private:
     mutable std::mutex m_settingsLock;
     ServerSettings m_settings;  // guarded by m_settingsLock
     CReceiveQueue m_queue;
-    std::atomic<CITolvane*> m_pService{nullptr};
+    std::unique_ptr<CHostEvents> m_service;
+    std::atomic<CHostEvents*> m_pService{nullptr};
     OSSL m_Tls;
     CServerClient m_Session{this};  // last: destroyed first, while the rest still stands
 };

@@ -2,11 +2,10 @@
 
 #include <cstdarg>
 
-#include "client/DataBlockOps.h"
-#include "client/ReceiveTrace.h"
+#include "framing/DataBlockOps.h"
+#include "framing/ReceiveTrace.h"
 #include "common/SessionReads.h"
 #include "common/WholeWrite.h"
-#include "interface/Tolvane.h"
 #include "platform/Sockets.h"
 #include "server/Server.h"
 
@@ -21,7 +20,7 @@ CServerClient::CServerClient(CServer* server)
     : m_pServer(server),
       m_assembler(server,
                   MessageDelivery{[this](const unsigned char* data, int length, int error) {
-                                      if (CITolvane* service = m_pService.load())
+                                      if (CHostEvents* service = m_pService.load())
                                           service->OnReceive(data, static_cast<unsigned long>(length), error);
                                   },
                                   [this](const _DATA_BLOCK& message) { m_pServer->PushDataBlock(message); }},
@@ -52,14 +51,14 @@ int CServerClient::Send(const void* data, int length, int /*flags*/) {
     std::lock_guard<std::recursive_mutex> lock(m_writeLock);
     if (m_pServer->UsesTls()) return m_pServer->Tls().iSSLSend(data, length);  // waits for room itself
     return WriteWhole(*this, static_cast<const unsigned char*>(data), length, m_nSendStallMs,
-                      [this] { return m_nClosesWaiting > 0 || GetSocketHandle() == INVALID_SOCKET; });
+                      [this] { return m_nClosesWaiting > 0 || GetSocketHandle() == platform::kInvalidSocket; });
 }
 
 void CServerClient::Close() { ReleaseSocket(DetachSocket()); }
 
-SOCKET CServerClient::DetachSocket() {
-    const SOCKET s = m_hSocket.exchange(INVALID_SOCKET);
-    if (s == INVALID_SOCKET) return s;
+platform::SOCKET CServerClient::DetachSocket() {
+    const platform::SOCKET s = m_hSocket.exchange(platform::kInvalidSocket);
+    if (s == platform::kInvalidSocket) return s;
     m_hStopEvent.Set();
     // The reader forgets the partial message and the WebSocket state of this
     // connection before it reads the next one (it may be busy right now).
@@ -67,15 +66,15 @@ SOCKET CServerClient::DetachSocket() {
     return s;
 }
 
-void CServerClient::ReleaseSocket(SOCKET s) {
-    if (s == INVALID_SOCKET) return;
+void CServerClient::ReleaseSocket(platform::SOCKET s) {
+    if (s == platform::kInvalidSocket) return;
     m_pServer->Tls().CloseSSLOf(s);
     // A write in progress (waiting for room at most one slice more) ends
     // before the descriptor closes, so none is written after the close.
     ++m_nClosesWaiting;
     std::lock_guard<std::recursive_mutex> lock(m_writeLock);
     --m_nClosesWaiting;
-    platform::shutdown(s, platform::SD_SEND);
+    platform::shutdown(s, platform::kSdSend);
     CloseDetached(s);
 }
 
@@ -101,22 +100,22 @@ void CServerClient::Disconnect(uint32_t limitMs) {
     // a reader inside a read of it returns at once. The descriptor is closed
     // only when no reader uses it any more, so that no read ever reaches a
     // number that already belongs to something else.
-    const SOCKET s = DetachSocket();
-    if (s != INVALID_SOCKET) platform::shutdown(s, platform::SD_BOTH);
+    const platform::SOCKET s = DetachSocket();
+    if (s != platform::kInvalidSocket) platform::shutdown(s, platform::kSdBoth);
     WaitForReaders(limitMs);
     ReleaseSocket(s);
 }
 
-void CServerClient::TakeOver(SOCKET s) {
+void CServerClient::TakeOver(platform::SOCKET s) {
     Disconnect(kReplaceWaitMs);
     SetSocketHandle(s);
 }
 
-void CServerClient::BeginReading(SOCKET s, bool tls) {
+void CServerClient::BeginReading(platform::SOCKET s, bool tls) {
     if (GetSocketHandle() != s) return;  // stopped from the host's connect notification
     m_nPollConnection = m_nConnection.load();
     if (tls) XThread::Start();
-    else AsyncSelect(FD_READ | FD_WRITE | FD_CLOSE);
+    else AsyncSelect(platform::kFdRead | platform::kFdWrite | platform::kFdClose);
 }
 
 void CServerClient::Shutdown() { Disconnect(platform::kInfinite); }
@@ -124,7 +123,7 @@ void CServerClient::Shutdown() { Disconnect(platform::kInfinite); }
 int CServerClient::Run() {
     const uint64_t connection = m_nPollConnection;
     m_hStopEvent.Reset();
-    int selected = AsyncSelect(FD_CONNECT | FD_CLOSE);
+    int selected = AsyncSelect(platform::kFdConnect | platform::kFdClose);
     WriteLog("CServerClient Svc  AsyncSelect(%03d)", selected);
     while (m_nConnection == connection) {
         if (m_hStopEvent.Wait(kTlsPollMs)) return 0;
@@ -161,7 +160,7 @@ void CServerClient::OnReceive(int error) {
 }
 
 void CServerClient::OnWSMessage(const unsigned char* data, int length, _DATA_BLOCK* block) {
-    if (CITolvane* service = m_pService.load()) service->OnReceive(data, static_cast<unsigned long>(length), 0);
+    if (CHostEvents* service = m_pService.load()) service->OnReceive(data, static_cast<unsigned long>(length), 0);
     if (block && block->length != 0) m_pServer->PushDataBlock(*block);
 }
 

@@ -3,15 +3,15 @@
 #include <cstdint>
 #include <mutex>
 
-#include "client/FramedSender.h"
-#include "client/MessageAssembler.h"
+#include "framing/FramedSender.h"
+#include "framing/MessageAssembler.h"
 #include "common/DataBlock.h"
+#include "common/HostEvents.h"
 #include "common/XThread.h"
 #include "platform/Event.h"
 #include "websocket/WebSocket.h"
 
 class CServer;
-class CITolvane;
 
 // The one connection of the listening server, reused for every peer it
 // accepts. A plain connection is read on the socket's notification thread;
@@ -37,7 +37,7 @@ public:
     void EndConnection() override;
     int Run() override;
 
-    void SetService(CITolvane* service) { m_pService = service; }
+    void SetService(CHostEvents* service) { m_pService = service; }
     void SetRecvDataDelayTimeOut(int ms) { m_nRecvDataDelayTimeOut = ms; }
     // How long a send may wait for room in a full socket buffer.
     void SetSendStallLimit(uint32_t ms) { m_nSendStallMs = ms; }
@@ -45,10 +45,10 @@ public:
     // Takes over a freshly accepted socket in place of the current peer,
     // which is dropped without notification. Returns once no thread reads
     // the previous connection any more.
-    void TakeOver(SOCKET s);
+    void TakeOver(platform::SOCKET s);
     // Starts reading `s` (when it is still this session's socket): the
     // polling thread for TLS, the read events otherwise.
-    void BeginReading(SOCKET s, bool tls);
+    void BeginReading(platform::SOCKET s, bool tls);
     // Closes the connection and waits until no thread of the session runs a
     // handler or polls (except the calling thread itself).
     void Shutdown();
@@ -67,12 +67,12 @@ private:
     void Disconnect(uint32_t limitMs);
     // Takes the socket out of the session (no handler acts on it any more)
     // and marks the connection over; the socket taken, or the invalid one.
-    SOCKET DetachSocket();
+    platform::SOCKET DetachSocket();
     // Closes a detached socket once no write uses it.
-    void ReleaseSocket(SOCKET s);
+    void ReleaseSocket(platform::SOCKET s);
 
     CServer* const m_pServer;
-    std::atomic<CITolvane*> m_pService{nullptr};
+    std::atomic<CHostEvents*> m_pService{nullptr};
     std::atomic<int> m_nRecvDataDelayTimeOut{600000};
     std::atomic<uint32_t> m_nSendStallMs{50000};
     platform::Event m_hStopEvent{false, false};

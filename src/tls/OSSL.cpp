@@ -77,7 +77,7 @@ int OSSL::CloseSSL() {
     return 1;
 }
 
-int OSSL::CloseSSLOf(SOCKET s) {
+int OSSL::CloseSSLOf(platform::SOCKET s) {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (!m_pSSL || SSL_get_fd(m_pSSL) != static_cast<int>(s)) return 0;
     ReleaseAll(true);
@@ -101,7 +101,7 @@ int OSSL::SSLSend(const void* buf, int len) {
     // A full socket buffer makes the write wait for room (the lock is let go
     // meanwhile, so reads go on); giving up half way would garble the stream.
     for (uint32_t waited = 0;; waited += kSendWaitSliceMs) {
-        SOCKET s = INVALID_SOCKET;
+        platform::SOCKET s = platform::kInvalidSocket;
         int reason = SSL_ERROR_NONE;
         {
             std::lock_guard<std::recursive_mutex> lock(m_lock);

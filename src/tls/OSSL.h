@@ -35,10 +35,10 @@ public:
     int iLoadParameters(const char* configPath, int clientRole);
     // Client handshake on a connected blocking socket with the checks of the
     // server's certificate. 1 accepted, 0 refused or failed.
-    int iSSLConnect(SOCKET s, const char* configPath);
+    int iSSLConnect(platform::SOCKET s, const char* configPath);
     // Starts the server handshake on a freshly accepted socket; it completes
     // during the first reads. 1 started, 0 no connection object.
-    int iSSLAccept(SOCKET s, const char* configPath);
+    int iSSLAccept(platform::SOCKET s, const char* configPath);
     // The library's read or write result; -2 without a connection object.
     int iSSLReceive(void* buf, int len);
     int iSSLSend(const void* buf, int len);
@@ -47,7 +47,7 @@ public:
     // The same, only when the connection object is attached to `s`: called
     // before `s` is closed, so that no later call writes to a descriptor
     // number that may already belong to something else. 1 when released.
-    int CloseSSLOf(SOCKET s);
+    int CloseSSLOf(platform::SOCKET s);
     int IsUseSSL() const { return m_nUseSSL.load(); }
     // How long a write may wait for room in a full socket buffer.
     void SetSendStallLimit(uint32_t ms) { m_nSendStallLimitMs = ms; }
@@ -90,11 +90,11 @@ private:
     void SetVerifyMode();
     void SetClientCAList();
 
-    int SSLConnect(SOCKET s, const char* configPath);
+    int SSLConnect(platform::SOCKET s, const char* configPath);
     int CheckPeerCertificate();
     bool CreateConnection();
     void ApplyCipherList();
-    void AttachSocket(SOCKET s);
+    void AttachSocket(platform::SOCKET s);
     int SSLSend(const void* buf, int len);
     void ReleaseAll(bool notifyPeer);
 

@@ -6,7 +6,9 @@
 #include <openssl/pem.h>
 #include <openssl/x509_vfy.h>
 
+#include "common/PathText.h"
 #include "platform/IniFile.h"
+#include "platform/PathSeparators.h"
 #include "platform/Paths.h"
 #include "tls/OSSL.h"
 
@@ -39,18 +41,18 @@ const SSL_METHOD* ChooseMethod(const char* name, int clientRole) {
 }
 
 std::string ExecutableDirectory() {
-    std::string path = platform::GetModuleFileName();
+    std::string path = platform::ProcessModuleFileName();
     if (path.size() > kMaxModulePath) path.resize(kMaxModulePath);
-    size_t cut = path.rfind('/');
+    size_t cut = platform::FolderEnd(path);
     return cut == std::string::npos ? std::string() : path.substr(0, cut);
 }
 
 // "<exe dir>" followed by the value; a value written with Windows separators
-// ("\certs\CACert.pem") gets every '\' turned into '/'.
+// ("\certs\CACert.pem") gets every '\' turned into the platform's separator.
 std::string FormPath(const std::string& exeDir, std::string value) {
     if (!value.empty() && value[0] == '\\') {
         for (char& c : value) {
-            if (c == '\\') c = '/';
+            if (c == '\\') c = platform::PathSeparator();
         }
     }
     return exeDir + value;
@@ -75,7 +77,7 @@ int OSSL::iLoadParameters(const char* configPath, int clientRole) {
 
 int OSSL::LoadParameters(const char* configPath, int clientRole) {
     m_strExeDir = ExecutableDirectory();
-    const std::string config = configPath ? std::string(configPath) : m_strExeDir + "/Network.ini";
+    const std::string config = configPath ? std::string(configPath) : PathInFolder(m_strExeDir, "Network.ini");
     const char* file = config.c_str();
 
     int useSsl = platform::GetPrivateProfileIntA(kSection, "UseSSL", 0, file);

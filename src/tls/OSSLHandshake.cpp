@@ -23,7 +23,7 @@ const char* TextOrEmpty(const OpenSslText& text) { return text ? text.get() : ""
 
 }  // namespace
 
-int OSSL::iSSLConnect(SOCKET s, const char* configPath) {
+int OSSL::iSSLConnect(platform::SOCKET s, const char* configPath) {
     try {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         return SSLConnect(s, configPath);
@@ -59,11 +59,11 @@ void OSSL::ApplyCipherList() {
     ERR_clear_error();
 }
 
-void OSSL::AttachSocket(SOCKET s) {
+void OSSL::AttachSocket(platform::SOCKET s) {
     if (BIO* bio = NewSocketBio(s)) SSL_set_bio(m_pSSL, bio, bio);
 }
 
-int OSSL::SSLConnect(SOCKET s, const char* configPath) {
+int OSSL::SSLConnect(platform::SOCKET s, const char* configPath) {
     if (!m_pCtx) iLoadParameters(configPath, 1);
     if (!CreateConnection()) return 0;
     LogLine("SSL_CTX_set_cipher_list.");
@@ -139,7 +139,7 @@ int OSSL::CheckPeerCertificate() {
     return 1;
 }
 
-int OSSL::iSSLAccept(SOCKET s, const char* configPath) {
+int OSSL::iSSLAccept(platform::SOCKET s, const char* configPath) {
     try {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         // A previous peer whose socket was closed may have left its number

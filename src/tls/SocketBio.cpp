@@ -8,7 +8,9 @@
 
 namespace {
 
-SOCKET SocketOf(BIO* b) { return static_cast<SOCKET>(reinterpret_cast<uintptr_t>(BIO_get_data(b))); }
+platform::SOCKET SocketOf(BIO* b) {
+    return static_cast<platform::SOCKET>(reinterpret_cast<uintptr_t>(BIO_get_data(b)));
+}
 
 // Retry flags follow OpenSSL's socket BIO: errno is cleared before the call
 // so that a stale value cannot turn an end of stream into "try again".
@@ -75,7 +77,7 @@ BIO_METHOD* SocketBioMethod() {
 
 }  // namespace
 
-BIO* NewSocketBio(SOCKET s) {
+BIO* NewSocketBio(platform::SOCKET s) {
     BIO_METHOD* method = SocketBioMethod();
     BIO* bio = method ? BIO_new(method) : nullptr;
     if (!bio) return nullptr;
@@ -85,4 +87,4 @@ BIO* NewSocketBio(SOCKET s) {
     return bio;
 }
 
-SOCKET SocketOfBio(BIO* b) { return b ? SocketOf(b) : INVALID_SOCKET; }
+platform::SOCKET SocketOfBio(BIO* b) { return b ? SocketOf(b) : platform::kInvalidSocket; }

@@ -6,7 +6,7 @@
 // A source/sink BIO on a connected socket that never closes it and writes
 // without raising SIGPIPE when the peer has gone (OpenSSL's own socket BIO
 // writes with write(), which does). Returns null when no BIO can be made.
-BIO* NewSocketBio(SOCKET s);
+BIO* NewSocketBio(platform::SOCKET s);
 
-// The socket of a BIO made by NewSocketBio; INVALID_SOCKET for a null BIO.
-SOCKET SocketOfBio(BIO* b);
+// The socket of a BIO made by NewSocketBio; platform::kInvalidSocket for a null BIO.
+platform::SOCKET SocketOfBio(BIO* b);

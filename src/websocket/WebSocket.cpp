@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "client/DataBlockOps.h"
+#include "framing/DataBlockOps.h"
 #include "platform/CodePage.h"
 
 CWebSocket::CWebSocket()

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "client/DataBlockOps.h"
+#include "framing/DataBlockOps.h"
 
 namespace {
 constexpr unsigned kMaxSendPayload = 32768;  // as designed: at most the 16-bit length form

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "client/DataBlockOps.h"
+#include "framing/DataBlockOps.h"
 #include "websocket/Base64.h"
 #include "websocket/Sha1.h"
 

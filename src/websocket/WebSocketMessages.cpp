@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "client/DataBlockOps.h"
+#include "framing/DataBlockOps.h"
 #include "common/StringConvert.h"
 #include "websocket/Utf8Check.h"
 #include "websocket/WebSocketOpcodes.h"

@@ -1,7 +1,7 @@
 // Strict mode: what RFC 6455 asks of a server beyond decoding frames.
 #include "websocket/WebSocket.h"
 
-#include "client/DataBlockOps.h"
+#include "framing/DataBlockOps.h"
 #include "websocket/Utf8Check.h"
 #include "websocket/WebSocketOpcodes.h"
 

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <thread>
 
-#include "client/Framing.h"
+#include "framing/Framing.h"
 #include "common/DataBlock.h"
 
 namespace fs = std::filesystem;

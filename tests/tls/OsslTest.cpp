@@ -111,11 +111,11 @@ protected:
         m_clientEnd.MakeBlocking();
         m_serverEnd.MakeBlocking();
         m_echo = std::thread([this, fd = m_serverEnd.fd(), serverConfig] {
-            m_server.iSSLAccept(static_cast<SOCKET>(fd), serverConfig.c_str());
+            m_server.iSSLAccept(static_cast<platform::SOCKET>(fd), serverConfig.c_str());
             char buf[4096];
             for (int n; (n = m_server.iSSLReceive(buf, sizeof buf)) > 0;) m_server.iSSLSend(buf, n);
         });
-        return m_client.iSSLConnect(static_cast<SOCKET>(m_clientEnd.fd()), clientConfig.c_str());
+        return m_client.iSSLConnect(static_cast<platform::SOCKET>(m_clientEnd.fd()), clientConfig.c_str());
     }
     // Ends the server side: wakes and joins the echo thread, then closes the
     // server's TLS connection and its socket.

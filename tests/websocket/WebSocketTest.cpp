@@ -286,7 +286,7 @@ TEST(WebSocketThreadsTest, ReadingThreadAndSendingHostShareTheConnection) {
     testsupport::LoopbackPeer peer;
     auto ws = std::make_unique<RecordingWebSocket>();
     ws->SetWebsocket(1);
-    ASSERT_TRUE(ws->Create(0, nullptr, 1, FD_READ | FD_CLOSE));
+    ASSERT_TRUE(ws->Create(0, nullptr, 1, platform::kFdRead | platform::kFdClose));
     ws->Connect("127.0.0.1", peer.port());
     ASSERT_TRUE(peer.Accept(2000) && peer.Send(kSampleRequest));
     ASSERT_EQ(kSampleReply, peer.Receive(kSampleReply.size(), 2000));

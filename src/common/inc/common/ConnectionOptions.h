@@ -12,4 +12,4 @@ struct ConnectionOptions {
 // Applies, in this order: send and receive time-outs (when above 0), linger
 // off, keep-alive, and its idle time and interval (when both are at least 1).
 // Failures are ignored: a connection without an option still works.
-void ApplyConnectionOptions(SOCKET s, const ConnectionOptions& options);
+void ApplyConnectionOptions(platform::SOCKET s, const ConnectionOptions& options);

@@ -1,7 +1,8 @@
-#include "common/SocketEventState.h"
+#include "platform/posix/SocketEventState.h"
 
-#include "platform/SocketWait.h"
+#include "platform/posix/SocketReadiness.h"
 
+namespace platform {
 namespace {
 
 // How often a close that waits for unread data looks again when no read
@@ -9,8 +10,8 @@ namespace {
 constexpr int kDrainCheckMs = 50;
 
 int CloseErrorFor(int error) {
-    if (error == 0 || error == WSAECONNRESET) return error;
-    return WSAECONNABORTED;
+    if (error == 0 || error == kWsaeConnReset) return error;
+    return kWsaeConnAborted;
 }
 
 }  // namespace
@@ -28,7 +29,7 @@ void CSocketEventState::Select(SOCKET socket, int mask) {
 
 void CSocketEventState::Forget(SOCKET socket) {
     if (socket != m_socket) return;
-    m_socket = INVALID_SOCKET;
+    m_socket = kInvalidSocket;
     m_mask = 0;
     StartConnection(Phase::Unconnected);
 }
@@ -63,37 +64,37 @@ void CSocketEventState::StartConnection(Phase phase) {
 }
 
 void CSocketEventState::Classify() {
-    switch (platform::QuerySocketPhase(m_socket)) {
-        case platform::SocketPhase::Listening: StartConnection(Phase::Listening); break;
-        case platform::SocketPhase::Connecting: StartConnection(Phase::Connecting); break;
-        case platform::SocketPhase::Connected: StartConnection(Phase::Connected); break;
-        case platform::SocketPhase::Unconnected: StartConnection(Phase::Unconnected); break;
+    switch (QuerySocketPhase(m_socket)) {
+        case SocketPhase::Listening: StartConnection(Phase::Listening); break;
+        case SocketPhase::Connecting: StartConnection(Phase::Connecting); break;
+        case SocketPhase::Connected: StartConnection(Phase::Connected); break;
+        case SocketPhase::Unconnected: StartConnection(Phase::Unconnected); break;
     }
 }
 
 CSocketEventState::Plan CSocketEventState::MakePlan() const {
     Plan plan;
     plan.generation = m_generation;
-    if (m_socket == INVALID_SOCKET || !m_mask) return plan;
-    const bool readWanted = (m_mask & FD_READ) != 0;
+    if (m_socket == kInvalidSocket || !m_mask) return plan;
+    const bool readWanted = (m_mask & kFdRead) != 0;
     switch (m_phase) {
         case Phase::Listening:
-            if (m_mask & FD_ACCEPT) plan.interest = platform::kReadable;
+            if (m_mask & kFdAccept) plan.interest = kReadable;
             break;
         case Phase::Connecting:
-            plan.interest = platform::kWritable;
+            plan.interest = kWritable;
             break;
         case Phase::Connected:
             if (m_peerGone) {
                 // A gone peer keeps reporting hang-up; wait on the socket only
                 // when read is selected, else look again later for the data
                 // to be read by other means.
-                if (readWanted) plan.interest = platform::kReadable;
+                if (readWanted) plan.interest = kReadable;
                 plan.timeoutMs = kDrainCheckMs;
             } else {
-                plan.interest = platform::kPeerClosed;
-                if (readWanted) plan.interest |= platform::kReadable;
-                if ((m_mask & FD_WRITE) && m_writePending) plan.interest |= platform::kWritable;
+                plan.interest = kPeerClosed;
+                if (readWanted) plan.interest |= kReadable;
+                if ((m_mask & kFdWrite) && m_writePending) plan.interest |= kWritable;
             }
             break;
         case Phase::Unconnected:
@@ -114,24 +115,24 @@ CSocketEventState::Notice CSocketEventState::Announce(int event, int error) cons
 }
 
 CSocketEventState::Notice CSocketEventState::TakeNotice(const Plan& plan, unsigned readiness) {
-    if (plan.generation != m_generation || m_socket == INVALID_SOCKET || !m_mask) return {};
-    if (readiness & platform::kNotOpen) {
+    if (plan.generation != m_generation || m_socket == kInvalidSocket || !m_mask) return {};
+    if (readiness & kNotOpen) {
         m_phase = Phase::Ended;
         return {};
     }
     switch (m_phase) {
         case Phase::Listening:
-            if (readiness & platform::kReadable) return Announce(FD_ACCEPT, 0);
-            if (readiness & (platform::kHangUp | platform::kError)) m_phase = Phase::Ended;
+            if (readiness & kReadable) return Announce(kFdAccept, 0);
+            if (readiness & (kHangUp | kError)) m_phase = Phase::Ended;
             return {};
         case Phase::Connecting: {
             if (!readiness) return {};
-            int error = platform::TakePendingError(m_socket);
+            int error = TakePendingError(m_socket);
             if (error)
                 m_phase = Phase::Ended;
             else
                 StartConnection(Phase::Connected);
-            return Announce(FD_CONNECT, error);
+            return Announce(kFdConnect, error);
         }
         case Phase::Connected:
             return TakeConnectionNotice(readiness);
@@ -145,23 +146,25 @@ CSocketEventState::Notice CSocketEventState::TakeNotice(const Plan& plan, unsign
 CSocketEventState::Notice CSocketEventState::TakeConnectionNotice(unsigned readiness) {
     auto notePeerGone = [this] {
         m_peerGone = true;
-        int error = platform::TakePendingError(m_socket);
+        int error = TakePendingError(m_socket);
         m_closeError = CloseErrorFor(error ? error : m_receiveError);
     };
-    if (!m_peerGone && (readiness & (platform::kPeerClosed | platform::kHangUp | platform::kError))) notePeerGone();
-    if (!m_peerGone && (readiness & platform::kWritable) && m_writePending) {
+    if (!m_peerGone && (readiness & (kPeerClosed | kHangUp | kError))) notePeerGone();
+    if (!m_peerGone && (readiness & kWritable) && m_writePending) {
         m_writePending = false;
-        return Announce(FD_WRITE, 0);
+        return Announce(kFdWrite, 0);
     }
-    const int readable = platform::ReadableBytes(m_socket);
+    const int readable = ReadableBytes(m_socket);
     if (readable > 0) {
-        Notice notice = Announce(FD_READ, 0);
+        Notice notice = Announce(kFdRead, 0);
         notice.readable = readable;
         return notice;
     }
     // Readable with nothing to read: the end of the stream.
-    if (!m_peerGone && (readiness & platform::kReadable)) notePeerGone();
+    if (!m_peerGone && (readiness & kReadable)) notePeerGone();
     if (!m_peerGone) return {};
     m_phase = Phase::Ended;
-    return Announce(FD_CLOSE, m_closeError);
+    return Announce(kFdClose, m_closeError);
 }
+
+}  // namespace platform

@@ -1,4 +1,4 @@
-#include "client/FramingSettings.h"
+#include "framing/FramingSettings.h"
 
 #include "log/TraceLog.h"
 

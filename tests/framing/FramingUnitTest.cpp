@@ -7,10 +7,10 @@
 #include <random>
 #include <tuple>
 
-#include "client/FramedSender.h"
-#include "client/Framing.h"
-#include "client/MessageAssembler.h"
-#include "client/ReceiveTrace.h"
+#include "framing/FramedSender.h"
+#include "framing/Framing.h"
+#include "framing/MessageAssembler.h"
+#include "framing/ReceiveTrace.h"
 #include "log/TraceLog.h"
 #include "support/Harness.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <functional>
 
-#include "client/FramingSettings.h"
+#include "framing/FramingSettings.h"
 #include "common/DataBlock.h"
 
 class CTraceLog;

@@ -19,19 +19,19 @@ thread_local int t_lastError = 0;
 
 int Fail(int errnoValue) {
     t_lastError = MapErrno(errnoValue);
-    return SOCKET_ERROR;
+    return kSocketError;
 }
 
 int FailWith(int windowsError) {
     t_lastError = windowsError;
-    return SOCKET_ERROR;
+    return kSocketError;
 }
 
 // The descriptor behind a handle; handles that cannot be descriptors (the
 // invalid handle among them) fail as "not a socket", as Winsock does.
 bool ToFd(SOCKET s, int* fd) {
     if (s > static_cast<SOCKET>(INT_MAX)) {
-        t_lastError = WSAENOTSOCK;
+        t_lastError = kWsaeNotSock;
         return false;
     }
     *fd = static_cast<int>(s);
@@ -46,7 +46,7 @@ bool SetNonBlockingFlag(int fd, bool on) {
 }
 
 int ReadInt(const void* value, int length, int* out) {
-    if (!value || length < static_cast<int>(sizeof(int))) return FailWith(WSAEFAULT);
+    if (!value || length < static_cast<int>(sizeof(int))) return FailWith(kWsaeFault);
     std::memcpy(out, value, sizeof(int));
     return 0;
 }
@@ -57,7 +57,7 @@ int SetIntOption(int fd, int level, int option, int value) {
 
 int SetTimeoutOption(int fd, int option, const void* value, int length) {
     int ms = 0;
-    if (ReadInt(value, length, &ms) != 0) return SOCKET_ERROR;
+    if (ReadInt(value, length, &ms) != 0) return kSocketError;
     uint32_t millis = static_cast<uint32_t>(ms);
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(millis / 1000u);
@@ -66,7 +66,7 @@ int SetTimeoutOption(int fd, int option, const void* value, int length) {
 }
 
 int SetLingerOption(int fd, const void* value, int length) {
-    if (!value || length < static_cast<int>(sizeof(LINGER_WIN))) return FailWith(WSAEFAULT);
+    if (!value || length < static_cast<int>(sizeof(LINGER_WIN))) return FailWith(kWsaeFault);
     LINGER_WIN win{};
     std::memcpy(&win, value, sizeof win);
     linger l{};
@@ -78,23 +78,23 @@ int SetLingerOption(int fd, const void* value, int length) {
 int SetSocketLevelOption(int fd, int option, const void* value, int length) {
     int native = 0;
     switch (option) {
-        case SO_REUSEADDR_WIN: native = SO_REUSEADDR; break;
-        case SO_KEEPALIVE_WIN: native = SO_KEEPALIVE; break;
-        case SO_SNDBUF_WIN: native = SO_SNDBUF; break;
-        case SO_RCVBUF_WIN: native = SO_RCVBUF; break;
-        case SO_SNDTIMEO_WIN: return SetTimeoutOption(fd, SO_SNDTIMEO, value, length);
-        case SO_RCVTIMEO_WIN: return SetTimeoutOption(fd, SO_RCVTIMEO, value, length);
-        case SO_LINGER_WIN: return SetLingerOption(fd, value, length);
-        case SO_DONTLINGER_WIN: {
+        case kSoReuseAddr: native = SO_REUSEADDR; break;
+        case kSoKeepAlive: native = SO_KEEPALIVE; break;
+        case kSoSndBuf: native = SO_SNDBUF; break;
+        case kSoRcvBuf: native = SO_RCVBUF; break;
+        case kSoSndTimeo: return SetTimeoutOption(fd, SO_SNDTIMEO, value, length);
+        case kSoRcvTimeo: return SetTimeoutOption(fd, SO_RCVTIMEO, value, length);
+        case kSoLinger: return SetLingerOption(fd, value, length);
+        case kSoDontLinger: {
             int dont = 0;
-            if (ReadInt(value, length, &dont) != 0) return SOCKET_ERROR;
+            if (ReadInt(value, length, &dont) != 0) return kSocketError;
             LINGER_WIN win{static_cast<uint16_t>(dont ? 0 : 1), 0};
             return SetLingerOption(fd, &win, sizeof win);
         }
-        default: return FailWith(WSAENOPROTOOPT);
+        default: return FailWith(kWsaeNoProtoOpt);
     }
     int v = 0;
-    if (ReadInt(value, length, &v) != 0) return SOCKET_ERROR;
+    if (ReadInt(value, length, &v) != 0) return kSocketError;
     return SetIntOption(fd, SOL_SOCKET, native, v);
 }
 
@@ -109,13 +109,13 @@ int SecondsRoundedUp(uint32_t ms) {
 // time-out on Windows, not "would block".
 int FailTransfer(int fd, int errnoValue) {
     if ((errnoValue == EAGAIN || errnoValue == EWOULDBLOCK) && !(::fcntl(fd, F_GETFL) & O_NONBLOCK))
-        return FailWith(WSAETIMEDOUT);
+        return FailWith(kWsaeTimedOut);
     return Fail(errnoValue);
 }
 
 sockaddr_in ToNative(const SOCKADDR_IN4& address) {
     sockaddr_in in{};
-    in.sin_family = address.sin_family == AF_INET_WIN ? AF_INET : address.sin_family;
+    in.sin_family = address.sin_family == kAfInet ? AF_INET : address.sin_family;
     in.sin_port = address.sin_port;
     in.sin_addr.s_addr = address.sin_addr;
     return in;
@@ -123,7 +123,7 @@ sockaddr_in ToNative(const SOCKADDR_IN4& address) {
 
 void FromNative(const sockaddr_in& in, SOCKADDR_IN4* address, int* length) {
     std::memset(address, 0, sizeof *address);
-    address->sin_family = static_cast<uint16_t>(AF_INET_WIN);
+    address->sin_family = static_cast<uint16_t>(kAfInet);
     address->sin_port = in.sin_port;
     address->sin_addr = in.sin_addr.s_addr;
     *length = sizeof(SOCKADDR_IN4);
@@ -131,8 +131,8 @@ void FromNative(const sockaddr_in& in, SOCKADDR_IN4* address, int* length) {
 
 int NameOf(int (*call)(int, sockaddr*, socklen_t*), SOCKET s, SOCKADDR_IN4* address, int* length) {
     int fd;
-    if (!ToFd(s, &fd)) return SOCKET_ERROR;
-    if (!address || !length || *length < static_cast<int>(sizeof(SOCKADDR_IN4))) return FailWith(WSAEFAULT);
+    if (!ToFd(s, &fd)) return kSocketError;
+    if (!address || !length || *length < static_cast<int>(sizeof(SOCKADDR_IN4))) return FailWith(kWsaeFault);
     sockaddr_in in{};
     socklen_t len = sizeof in;
     if (call(fd, reinterpret_cast<sockaddr*>(&in), &len) != 0) return Fail(errno);
@@ -188,36 +188,36 @@ int MapErrno(int error) {
 }
 
 SOCKET socket(int family, int type, int protocol) {
-    int native = family == AF_INET_WIN ? AF_INET : family;
+    int native = family == kAfInet ? AF_INET : family;
     int fd = ::socket(native, type | SOCK_CLOEXEC, protocol);
     if (fd < 0) {
         Fail(errno);
-        return INVALID_SOCKET;
+        return kInvalidSocket;
     }
     return static_cast<SOCKET>(fd);
 }
 
 int bind(SOCKET s, const SOCKADDR_IN4* address, int length) {
     int fd;
-    if (!ToFd(s, &fd)) return SOCKET_ERROR;
-    if (!address || length < static_cast<int>(sizeof(SOCKADDR_IN4))) return FailWith(WSAEFAULT);
-    if (address->sin_family != AF_INET_WIN) return Fail(EAFNOSUPPORT);
+    if (!ToFd(s, &fd)) return kSocketError;
+    if (!address || length < static_cast<int>(sizeof(SOCKADDR_IN4))) return FailWith(kWsaeFault);
+    if (address->sin_family != kAfInet) return Fail(EAFNOSUPPORT);
     sockaddr_in in = ToNative(*address);
     return ::bind(fd, reinterpret_cast<const sockaddr*>(&in), sizeof in) == 0 ? 0 : Fail(errno);
 }
 
 int listen(SOCKET s, int backlog) {
     int fd;
-    if (!ToFd(s, &fd)) return SOCKET_ERROR;
+    if (!ToFd(s, &fd)) return kSocketError;
     return ::listen(fd, backlog) == 0 ? 0 : Fail(errno);
 }
 
 SOCKET accept(SOCKET s, SOCKADDR_IN4* address, int* length) {
     int fd;
-    if (!ToFd(s, &fd)) return INVALID_SOCKET;
+    if (!ToFd(s, &fd)) return kInvalidSocket;
     if (address && (!length || *length < static_cast<int>(sizeof(SOCKADDR_IN4)))) {
-        FailWith(WSAEFAULT);
-        return INVALID_SOCKET;
+        FailWith(kWsaeFault);
+        return kInvalidSocket;
     }
     int flags = SOCK_CLOEXEC;
     int listenFlags = ::fcntl(fd, F_GETFL);
@@ -227,7 +227,7 @@ SOCKET accept(SOCKET s, SOCKADDR_IN4* address, int* length) {
     int client = ::accept4(fd, reinterpret_cast<sockaddr*>(&in), &len, flags);
     if (client < 0) {
         Fail(errno);
-        return INVALID_SOCKET;
+        return kInvalidSocket;
     }
     if (address) FromNative(in, address, length);
     return static_cast<SOCKET>(client);
@@ -235,65 +235,65 @@ SOCKET accept(SOCKET s, SOCKADDR_IN4* address, int* length) {
 
 int connect(SOCKET s, const SOCKADDR_IN4* address, int length) {
     int fd;
-    if (!ToFd(s, &fd)) return SOCKET_ERROR;
-    if (!address || length < static_cast<int>(sizeof(SOCKADDR_IN4))) return FailWith(WSAEFAULT);
+    if (!ToFd(s, &fd)) return kSocketError;
+    if (!address || length < static_cast<int>(sizeof(SOCKADDR_IN4))) return FailWith(kWsaeFault);
     sockaddr_in in = ToNative(*address);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&in), sizeof in) == 0) return 0;
-    if (errno == EINPROGRESS) return FailWith(WSAEWOULDBLOCK);
+    if (errno == EINPROGRESS) return FailWith(kWsaeWouldBlock);
     return Fail(errno);
 }
 
 int recv(SOCKET s, void* buffer, int length, int flags) {
     int fd;
-    if (!ToFd(s, &fd)) return SOCKET_ERROR;
-    if (length < 0) return FailWith(WSAEFAULT);
-    int native = flags & ~MSG_WAITALL_WIN;
-    if (flags & MSG_WAITALL_WIN) native |= MSG_WAITALL;
+    if (!ToFd(s, &fd)) return kSocketError;
+    if (length < 0) return FailWith(kWsaeFault);
+    int native = flags & ~kMsgWaitAll;
+    if (flags & kMsgWaitAll) native |= MSG_WAITALL;
     ssize_t n = ::recv(fd, buffer, static_cast<size_t>(length), native);
     return n >= 0 ? static_cast<int>(n) : FailTransfer(fd, errno);
 }
 
 int send(SOCKET s, const void* buffer, int length, int flags) {
     int fd;
-    if (!ToFd(s, &fd)) return SOCKET_ERROR;
-    if (length < 0) return FailWith(WSAEFAULT);
+    if (!ToFd(s, &fd)) return kSocketError;
+    if (length < 0) return FailWith(kWsaeFault);
     ssize_t n = ::send(fd, buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
     return n >= 0 ? static_cast<int>(n) : FailTransfer(fd, errno);
 }
 
 int closesocket(SOCKET s) {
     int fd;
-    if (!ToFd(s, &fd)) return SOCKET_ERROR;
+    if (!ToFd(s, &fd)) return kSocketError;
     // Linux releases the descriptor even when close reports an error.
     return ::close(fd) == 0 || errno == EINTR ? 0 : Fail(errno);
 }
 
 int shutdown(SOCKET s, int how) {
     int fd;
-    if (!ToFd(s, &fd)) return SOCKET_ERROR;
-    int native = how == SD_RECEIVE ? SHUT_RD : how == SD_SEND ? SHUT_WR : how == SD_BOTH ? SHUT_RDWR : -1;
+    if (!ToFd(s, &fd)) return kSocketError;
+    int native = how == kSdReceive ? SHUT_RD : how == kSdSend ? SHUT_WR : how == kSdBoth ? SHUT_RDWR : -1;
     if (native < 0) return Fail(EINVAL);
     return ::shutdown(fd, native) == 0 ? 0 : Fail(errno);
 }
 
 int setsockopt(SOCKET s, int level, int option, const void* value, int length) {
     int fd;
-    if (!ToFd(s, &fd)) return SOCKET_ERROR;
-    if (level == SOL_SOCKET_WIN) return SetSocketLevelOption(fd, option, value, length);
-    if (level == IPPROTO_TCP_WIN && option == TCP_NODELAY_WIN) {
+    if (!ToFd(s, &fd)) return kSocketError;
+    if (level == kSolSocket) return SetSocketLevelOption(fd, option, value, length);
+    if (level == kIpprotoTcp && option == kTcpNoDelay) {
         int v = 0;
-        if (ReadInt(value, length, &v) != 0) return SOCKET_ERROR;
+        if (ReadInt(value, length, &v) != 0) return kSocketError;
         return SetIntOption(fd, IPPROTO_TCP, TCP_NODELAY, v);
     }
-    return FailWith(WSAENOPROTOOPT);
+    return FailWith(kWsaeNoProtoOpt);
 }
 
 int ioctlsocket(SOCKET s, long command, uint32_t* argument) {
     int fd;
-    if (!ToFd(s, &fd)) return SOCKET_ERROR;
-    if (!argument) return FailWith(WSAEFAULT);
-    if (command == FIONBIO_WIN) return SetNonBlockingFlag(fd, *argument != 0) ? 0 : Fail(errno);
-    if (command == FIONREAD_WIN) {
+    if (!ToFd(s, &fd)) return kSocketError;
+    if (!argument) return FailWith(kWsaeFault);
+    if (command == kFionbio) return SetNonBlockingFlag(fd, *argument != 0) ? 0 : Fail(errno);
+    if (command == kFionread) {
         int available = 0;
         if (::ioctl(fd, FIONREAD, &available) != 0) return Fail(errno);
         *argument = static_cast<uint32_t>(available);
@@ -305,16 +305,16 @@ int ioctlsocket(SOCKET s, long command, uint32_t* argument) {
 int WSAIoctl(SOCKET s, unsigned long code, const void* in, uint32_t inLength, void* /*out*/,
              uint32_t /*outLength*/, uint32_t* bytesReturned) {
     int fd;
-    if (!ToFd(s, &fd)) return SOCKET_ERROR;
-    if (code != SIO_KEEPALIVE_VALS_WIN) return Fail(EINVAL);
-    if (!in || inLength < sizeof(TCP_KEEPALIVE_WIN)) return FailWith(WSAEFAULT);
+    if (!ToFd(s, &fd)) return kSocketError;
+    if (code != kSioKeepAliveVals) return Fail(EINVAL);
+    if (!in || inLength < sizeof(TCP_KEEPALIVE_WIN)) return FailWith(kWsaeFault);
     TCP_KEEPALIVE_WIN values{};
     std::memcpy(&values, in, sizeof values);
     if (bytesReturned) *bytesReturned = 0;
-    if (SetIntOption(fd, SOL_SOCKET, SO_KEEPALIVE, values.onoff ? 1 : 0) != 0) return SOCKET_ERROR;
+    if (SetIntOption(fd, SOL_SOCKET, SO_KEEPALIVE, values.onoff ? 1 : 0) != 0) return kSocketError;
     if (!values.onoff) return 0;
     if (SetIntOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, SecondsRoundedUp(values.keepalivetime)) != 0)
-        return SOCKET_ERROR;
+        return kSocketError;
     return SetIntOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, SecondsRoundedUp(values.keepaliveinterval));
 }
 
@@ -322,7 +322,7 @@ int getpeername(SOCKET s, SOCKADDR_IN4* address, int* length) { return NameOf(::
 int getsockname(SOCKET s, SOCKADDR_IN4* address, int* length) { return NameOf(::getsockname, s, address, length); }
 
 uint32_t inet_addr(const char* text) {
-    if (!text) return INADDR_NONE_WIN;
+    if (!text) return kInaddrNone;
     return ::inet_addr(text);
 }
 
@@ -341,7 +341,7 @@ bool ResolveHostIPv4(const char* name, uint32_t* address) {
     addrinfo* found = nullptr;
     if (!name || ::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) {
         if (found) ::freeaddrinfo(found);
-        t_lastError = WSAHOST_NOT_FOUND;
+        t_lastError = kWsaHostNotFound;
         return false;
     }
     *address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;

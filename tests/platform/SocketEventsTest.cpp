@@ -41,8 +41,8 @@ public:
         Close();
     }
     int Mask() const { return m_lEvent; }
-    bool Post(SOCKET handle, int event, int error, unsigned message = WM_SOCKETEX_NOTIFY) {
-        return m_SocketWnd.PostMessage(message, handle, (error << 16) | event) == 1;
+    bool Post(platform::SOCKET handle, int event, int error, unsigned message = platform::kSocketNotifyMessage) {
+        return m_SocketWnd.Post(message, handle, platform::MakeEventWord(event, error));
     }
     std::vector<Record> Records() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -68,21 +68,21 @@ public:
     // the second one every event due when Sync began has been delivered.
     bool Sync() {
         for (size_t markers = Errors(kMarker).size(), i = 1; i <= 2; ++i)
-            if (!Post(GetSocketHandle(), FD_WRITE, kMarker) || !WaitCount(kMarker, markers + i)) return false;
+            if (!Post(GetSocketHandle(), platform::kFdWrite, kMarker) || !WaitCount(kMarker, markers + i)) return false;
         return true;
     }
 
     void OnReceive(int error) override {
         char buffer[4096];  // one read per event: the event comes again while data wait
         received += std::max(0, Receive(buffer, sizeof buffer, 0));
-        Note(FD_READ, error);
+        Note(platform::kFdRead, error);
     }
-    void OnSend(int error) override { Note(error == kMarker ? kMarker : FD_WRITE, error); }
-    void OnConnect(int error) override { Note(FD_CONNECT, error); }
-    void OnClose(int error) override { Note(FD_CLOSE, error); }
+    void OnSend(int error) override { Note(error == kMarker ? kMarker : platform::kFdWrite, error); }
+    void OnConnect(int error) override { Note(platform::kFdConnect, error); }
+    void OnClose(int error) override { Note(platform::kFdClose, error); }
     void OnAccept(int error) override {
         platform::closesocket(Accept(nullptr, nullptr));
-        Note(FD_ACCEPT, error);
+        Note(platform::kFdAccept, error);
     }
 
 private:
@@ -100,9 +100,9 @@ private:
 // Creates `s` with all events and connects it in the background to `peer`;
 // true once the peer accepted and the connect event came.
 bool ConnectTo(RecordingSocket& s, LoopbackPeer& peer) {
-    size_t connects = s.Errors(FD_CONNECT).size();
-    return s.Create() && !s.Connect("127.0.0.1", peer.port()) && s.GetSocketError() == WSAEWOULDBLOCK &&
-           peer.Accept() && s.WaitCount(FD_CONNECT, connects + 1);
+    size_t connects = s.Errors(platform::kFdConnect).size();
+    return s.Create() && !s.Connect("127.0.0.1", peer.port()) && s.GetSocketError() == platform::kWsaeWouldBlock &&
+           peer.Accept() && s.WaitCount(platform::kFdConnect, connects + 1);
 }
 
 TEST(SocketsTest, ErrnoMapsToWindowsNumbersPerThreadAndBlockingCallsTimeOutOrFailWithoutSignal) {
@@ -110,74 +110,75 @@ TEST(SocketsTest, ErrnoMapsToWindowsNumbersPerThreadAndBlockingCallsTimeOutOrFai
     EXPECT_EQ(10048, platform::MapErrno(EADDRINUSE));
     EXPECT_EQ(ENOENT, platform::MapErrno(ENOENT));  // no Windows counterpart: passed through
     platform::WSASetLastError(0);
-    std::thread([] { EXPECT_EQ(platform::SOCKET_ERROR, platform::closesocket(INVALID_SOCKET)); }).join();
+    std::thread([] { EXPECT_EQ(platform::kSocketError, platform::closesocket(platform::kInvalidSocket)); }).join();
     EXPECT_EQ(0, platform::WSAGetLastError());
-    EXPECT_EQ(platform::SOCKET_ERROR, platform::listen(INVALID_SOCKET, 1));
-    EXPECT_EQ(platform::WSAENOTSOCK, platform::WSAGetLastError());
+    EXPECT_EQ(platform::kSocketError, platform::listen(platform::kInvalidSocket, 1));
+    EXPECT_EQ(platform::kWsaeNotSock, platform::WSAGetLastError());
 
     LoopbackPeer peer;
-    SOCKET s = platform::socket(platform::AF_INET_WIN, platform::SOCK_STREAM_WIN, 0);
-    SOCKADDR_IN4 address{platform::AF_INET_WIN, platform::HostToNetwork16(static_cast<uint16_t>(peer.port())),
+    platform::SOCKET s = platform::socket(platform::kAfInet, platform::kSockStream, 0);
+    platform::SOCKADDR_IN4 address{platform::kAfInet, platform::HostToNetwork16(static_cast<uint16_t>(peer.port())),
                          platform::inet_addr("127.0.0.1"), {}};
     ASSERT_TRUE(platform::connect(s, &address, sizeof address) == 0 && peer.Accept());
     int ms = 20;
-    ASSERT_EQ(0, platform::setsockopt(s, SOL_SOCKET_WIN, SO_RCVTIMEO_WIN, &ms, sizeof ms));
+    ASSERT_EQ(0, platform::setsockopt(s, platform::kSolSocket, platform::kSoRcvTimeo, &ms, sizeof ms));
     char buffer[16];
-    EXPECT_EQ(platform::SOCKET_ERROR, platform::recv(s, buffer, sizeof buffer, 0));
-    EXPECT_EQ(platform::WSAETIMEDOUT, platform::WSAGetLastError());
+    EXPECT_EQ(platform::kSocketError, platform::recv(s, buffer, sizeof buffer, 0));
+    EXPECT_EQ(platform::kWsaeTimedOut, platform::WSAGetLastError());
     // Sending on after a reset (EPIPE once the reset was reported) fails instead of raising SIGPIPE.
     peer.Reset();
     int result = 0;
     for (int i = 0; i < 100; ++i) result = platform::send(s, "data", 4, 0);
-    EXPECT_EQ(platform::SOCKET_ERROR, result);
-    EXPECT_EQ(WSAECONNRESET, platform::WSAGetLastError());
+    EXPECT_EQ(platform::kSocketError, result);
+    EXPECT_EQ(platform::kWsaeConnReset, platform::WSAGetLastError());
     platform::closesocket(s);
 }
 
 TEST(AsyncSocketExTest, ConnectWriteReadAndCloseEventsFollowTheRulesOverThreeConnections) {
     RecordingSocket s;
     ASSERT_TRUE(s.Create() && !s.Connect("127.0.0.1", RefusingPort()));
-    EXPECT_EQ(WSAEWOULDBLOCK, s.GetSocketError());
-    ASSERT_TRUE(s.WaitCount(FD_CONNECT, 1) && s.Sync());
-    EXPECT_EQ(Ints{FD_CONNECT}, s.Events());
-    EXPECT_EQ(Ints{10061}, s.Errors(FD_CONNECT));
+    EXPECT_EQ(platform::kWsaeWouldBlock, s.GetSocketError());
+    ASSERT_TRUE(s.WaitCount(platform::kFdConnect, 1) && s.Sync());
+    EXPECT_EQ(Ints{platform::kFdConnect}, s.Events());
+    EXPECT_EQ(Ints{10061}, s.Errors(platform::kFdConnect));
 
     // Write comes once after the connect, then only after a send that would have blocked.
     s.Close();
     LoopbackPeer peer;
-    ASSERT_TRUE(ConnectTo(s, peer) && s.WaitCount(FD_WRITE, 1) && s.Sync());
-    EXPECT_EQ((Ints{FD_CONNECT, FD_CONNECT, FD_WRITE}), s.Events());
-    EXPECT_EQ((Ints{10061, 0}), s.Errors(FD_CONNECT));
+    ASSERT_TRUE(ConnectTo(s, peer) && s.WaitCount(platform::kFdWrite, 1) && s.Sync());
+    EXPECT_EQ((Ints{platform::kFdConnect, platform::kFdConnect, platform::kFdWrite}), s.Events());
+    EXPECT_EQ((Ints{10061, 0}), s.Errors(platform::kFdConnect));
     std::vector<char> chunk(65536, 'x');
     size_t sent = 0;
     for (int i = 0, n = 0; i < 10000 && (n = s.Send(chunk.data(), 65536, 0)) > 0; ++i) sent += n;
-    ASSERT_EQ(WSAEWOULDBLOCK, s.GetSocketError());
+    ASSERT_EQ(platform::kWsaeWouldBlock, s.GetSocketError());
     ASSERT_TRUE(s.Sync());
-    EXPECT_EQ(1u, s.Errors(FD_WRITE).size());
+    EXPECT_EQ(1u, s.Errors(platform::kFdWrite).size());
     EXPECT_EQ(sent, peer.Receive(sent).size());
-    ASSERT_TRUE(s.WaitCount(FD_WRITE, 2));
+    ASSERT_TRUE(s.WaitCount(platform::kFdWrite, 2));
 
     // The empty mask holds every event back; close then waits until the data were read.
     ASSERT_TRUE(s.AsyncSelect(0) && peer.Send("abc"));
     peer.Close();
     pollfd p{static_cast<int>(s.GetSocketHandle()), POLLRDHUP, 0};
     ASSERT_TRUE(WaitUntil([&] { return ::poll(&p, 1, 0) == 1; }));
-    ASSERT_TRUE(s.Sync() && s.AsyncSelect(FD_CLOSE) && s.Sync());
-    EXPECT_EQ((Ints{FD_CONNECT, FD_CONNECT, FD_WRITE, FD_WRITE}), s.Events());
+    ASSERT_TRUE(s.Sync() && s.AsyncSelect(platform::kFdClose) && s.Sync());
+    EXPECT_EQ((Ints{platform::kFdConnect, platform::kFdConnect, platform::kFdWrite, platform::kFdWrite}), s.Events());
     char buffer[8];
     EXPECT_EQ(3, s.Receive(buffer, sizeof buffer, 0));
-    ASSERT_TRUE(s.WaitCount(FD_CLOSE, 1) && s.Sync());
-    EXPECT_EQ(Ints{0}, s.Errors(FD_CLOSE));
+    ASSERT_TRUE(s.WaitCount(platform::kFdClose, 1) && s.Sync());
+    EXPECT_EQ(Ints{0}, s.Errors(platform::kFdClose));
 
     // A read notification with nothing waiting reaches the handler only with an error.
     s.Close();
     ASSERT_TRUE(ConnectTo(s, peer));
-    ASSERT_TRUE(s.Post(s.GetSocketHandle(), FD_READ, 0) && s.Post(s.GetSocketHandle(), FD_READ, WSAECONNABORTED));
-    ASSERT_TRUE(s.WaitCount(FD_READ, 1) && s.Sync());
-    EXPECT_EQ(Ints{WSAECONNABORTED}, s.Errors(FD_READ));
+    ASSERT_TRUE(s.Post(s.GetSocketHandle(), platform::kFdRead, 0) &&
+                s.Post(s.GetSocketHandle(), platform::kFdRead, platform::kWsaeConnAborted));
+    ASSERT_TRUE(s.WaitCount(platform::kFdRead, 1) && s.Sync());
+    EXPECT_EQ(Ints{platform::kWsaeConnAborted}, s.Errors(platform::kFdRead));
     peer.Reset();
-    ASSERT_TRUE(s.WaitCount(FD_CLOSE, 2) && s.Sync());
-    EXPECT_EQ((Ints{0, WSAECONNRESET}), s.Errors(FD_CLOSE));
+    ASSERT_TRUE(s.WaitCount(platform::kFdClose, 2) && s.Sync());
+    EXPECT_EQ((Ints{0, platform::kWsaeConnReset}), s.Errors(platform::kFdClose));
 }
 
 TEST(AsyncSocketExTest, ListenerAcceptsEveryWaitingConnection) {
@@ -188,24 +189,24 @@ TEST(AsyncSocketExTest, ListenerAcceptsEveryWaitingConnection) {
                 listener.GetSockName(address, &port) && a.Create() && b.Create());
     a.Connect("127.0.0.1", port);
     b.Connect("127.0.0.1", port);
-    ASSERT_TRUE(listener.WaitCount(FD_ACCEPT, 2) && listener.Sync());
-    EXPECT_EQ((Ints{FD_ACCEPT, FD_ACCEPT}), listener.Events());
+    ASSERT_TRUE(listener.WaitCount(platform::kFdAccept, 2) && listener.Sync());
+    EXPECT_EQ((Ints{platform::kFdAccept, platform::kFdAccept}), listener.Events());
 }
 
 TEST(AsyncSocketExTest, CreateBindAndConnectReportTheLayersOwnErrors) {
     auto failure = [](int result) { return result ? 0 : CAsyncSocketEx::GetSocketError(); };
     RecordingSocket s;
     ASSERT_TRUE(s.Create());
-    SOCKET first = s.GetSocketHandle();
-    EXPECT_EQ(WSAEALREADY, failure(s.Create()));
+    platform::SOCKET first = s.GetSocketHandle();
+    EXPECT_EQ(platform::kWsaeAlready, failure(s.Create()));
     EXPECT_EQ(first, s.GetSocketHandle());
-    EXPECT_EQ(WSAEINVAL, failure(s.Bind(0, "255.255.255.255")));
-    EXPECT_EQ(WSAEINVAL, failure(s.Connect("bad host name!", 80)));
+    EXPECT_EQ(platform::kWsaeInval, failure(s.Bind(0, "255.255.255.255")));
+    EXPECT_EQ(platform::kWsaeInval, failure(s.Connect("bad host name!", 80)));
     platform::WSASetLastError(12345);
     EXPECT_EQ(12345, failure(s.Connect(static_cast<const char*>(nullptr), 80)));
     s.Close();  // a bind failing inside Create leaves no socket behind
-    EXPECT_EQ(WSAEINVAL, failure(s.Create(0, "255.255.255.255")));
-    EXPECT_EQ(INVALID_SOCKET, s.GetSocketHandle());
+    EXPECT_EQ(platform::kWsaeInval, failure(s.Create(0, "255.255.255.255")));
+    EXPECT_EQ(platform::kInvalidSocket, s.GetSocketHandle());
 }
 
 TEST(AsyncSocketExTest, BlockingConnectCanBeAbortedAndCancelBlockSelectsAllEventsAgain) {
@@ -235,9 +236,9 @@ TEST(AsyncSocketExTest, BlockingConnectCanBeAbortedAndCancelBlockSelectsAllEvent
     EXPECT_EQ(1, s.Connect("127.0.0.1", peer.port()));
     ASSERT_TRUE(s.CancelBlock());
     EXPECT_TRUE(platform::IsNonBlocking(s.GetSocketHandle()));
-    EXPECT_EQ(FD_ALL_EVENTS, s.Mask());
-    ASSERT_TRUE(s.WaitCount(FD_WRITE, 1) && s.Sync());
-    EXPECT_EQ(Ints{FD_WRITE}, s.Events());
+    EXPECT_EQ(platform::kFdAllEvents, s.Mask());
+    ASSERT_TRUE(s.WaitCount(platform::kFdWrite, 1) && s.Sync());
+    EXPECT_EQ(Ints{platform::kFdWrite}, s.Events());
 }
 
 TEST(AsyncSocketExTest, DestroyingASocketWhileThePeerSendsLeavesNoThreadOrDescriptor) {
@@ -252,7 +253,7 @@ TEST(AsyncSocketExTest, DestroyingASocketWhileThePeerSendsLeavesNoThreadOrDescri
             while (!stop && peer.Send(std::string(4096, 'y'))) {
             }
         });
-        EXPECT_TRUE(s->WaitCount(FD_READ, 3));
+        EXPECT_TRUE(s->WaitCount(platform::kFdRead, 3));
         s.reset();
         stop = true;
         sender.join();
@@ -279,11 +280,11 @@ TEST(SocketExWndTest, EachSocketsOwnThreadRunsItsHandlersInOrderOneAtATimeAndOnl
     std::thread sender([&] {
         for (int i = 0; i < 200; ++i) peer.Send("0123456789");
     });
-    for (int i = 1; i <= 300; ++i) EXPECT_TRUE(s.Post(s.GetSocketHandle(), FD_WRITE, i));
+    for (int i = 1; i <= 300; ++i) EXPECT_TRUE(s.Post(s.GetSocketHandle(), platform::kFdWrite, i));
     sender.join();
     ASSERT_TRUE(WaitUntil([&] { return s.received == 2000; }) && s.Sync() && other.Sync());
     EXPECT_FALSE(overlap);
-    std::vector<int> posted = s.Errors(FD_WRITE), expected(300);
+    std::vector<int> posted = s.Errors(platform::kFdWrite), expected(300);
     posted.erase(std::remove(posted.begin(), posted.end(), 0), posted.end());  // the real write event
     std::iota(expected.begin(), expected.end(), 1);
     EXPECT_EQ(expected, posted);
@@ -293,22 +294,25 @@ TEST(SocketExWndTest, EachSocketsOwnThreadRunsItsHandlersInOrderOneAtATimeAndOnl
     EXPECT_NE(std::this_thread::get_id(), own);
     EXPECT_NE(other.Records().front().thread, own);
 
-    SOCKET old = s.GetSocketHandle();
+    platform::SOCKET old = s.GetSocketHandle();
     s.Close();
     int holder = ::eventfd(0, 0);  // keeps the old number from coming back to the socket
     ASSERT_TRUE(s.Create());       // a new socket on the same object keeps the thread
     ::close(holder);
     EXPECT_EQ(threads + 2, CountThreads());
-    SOCKET now = s.GetSocketHandle();
+    platform::SOCKET now = s.GetSocketHandle();
     ASSERT_NE(old, now);
-    ASSERT_TRUE(s.Post(old, FD_CLOSE, 0) && s.Post(old, FD_CLOSE, 0, WM_SOCKETEX_NOTIFY + 1) &&
-                s.Post(INVALID_SOCKET, FD_CLOSE, 0) && s.Post(now, FD_CLOSE, 0, WM_SOCKETEX_NOTIFY - 1));
+    ASSERT_TRUE(s.Post(old, platform::kFdClose, 0) &&
+                s.Post(old, platform::kFdClose, 0, platform::kSocketNotifyMessage + 1) &&
+                s.Post(platform::kInvalidSocket, platform::kFdClose, 0) &&
+                s.Post(now, platform::kFdClose, 0, platform::kSocketNotifyMessage - 1));
     ASSERT_TRUE(s.Sync());
-    EXPECT_TRUE(s.Errors(FD_CLOSE).empty());
+    EXPECT_TRUE(s.Errors(platform::kFdClose).empty());
     // Messages from 0x503 upwards all carry notifications; a throwing handler does not end the thread.
-    ASSERT_TRUE(s.Post(now, FD_CLOSE, 999, WM_SOCKETEX_NOTIFY + 1) && s.Post(now, FD_CLOSE, 2));
-    ASSERT_TRUE(s.WaitCount(FD_CLOSE, 2));
-    EXPECT_EQ((std::vector<int>{999, 2}), s.Errors(FD_CLOSE));
+    ASSERT_TRUE(s.Post(now, platform::kFdClose, 999, platform::kSocketNotifyMessage + 1) &&
+                s.Post(now, platform::kFdClose, 2));
+    ASSERT_TRUE(s.WaitCount(platform::kFdClose, 2));
+    EXPECT_EQ((std::vector<int>{999, 2}), s.Errors(platform::kFdClose));
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
-#include "client/MessageAssembler.h"
+#include "framing/MessageAssembler.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "client/DataBlockOps.h"
-#include "client/Framing.h"
-#include "client/ReceiveTrace.h"
+#include "framing/DataBlockOps.h"
+#include "framing/Framing.h"
+#include "framing/ReceiveTrace.h"
 #include "log/TraceLog.h"
 #include "platform/Time.h"
 

@@ -1,8 +1,8 @@
-#include "client/ReceiveTrace.h"
+#include "framing/ReceiveTrace.h"
 
 #include <algorithm>
 
-#include "client/DataBlockOps.h"
+#include "framing/DataBlockOps.h"
 #include "log/TraceLog.h"
 
 void WriteReadFailedTrace(CTraceLog& log, int error, int n, int lastError) {

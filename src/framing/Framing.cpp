@@ -1,4 +1,4 @@
-#include "client/Framing.h"
+#include "framing/Framing.h"
 
 #include <algorithm>
 #include <cstdio>

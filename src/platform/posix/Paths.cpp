@@ -12,7 +12,7 @@ std::mutex g_overrideLock;
 std::string g_override;
 }  // namespace
 
-std::string GetModuleFileName() {
+std::string ProcessModuleFileName() {
     {
         std::lock_guard<std::mutex> lock(g_overrideLock);
         if (!g_override.empty()) return g_override;
@@ -22,6 +22,8 @@ std::string GetModuleFileName() {
     if (n <= 0) return std::string();
     return std::string(buf, static_cast<size_t>(n));
 }
+
+char PathSeparator() { return '/'; }
 
 void SetModuleFileNameForTest(const std::string& path) {
     std::lock_guard<std::mutex> lock(g_overrideLock);

@@ -1,10 +1,10 @@
-#include "client/FramedSender.h"
+#include "framing/FramedSender.h"
 
 #include <climits>
 #include <string>
 
-#include "client/DataBlockOps.h"
-#include "client/Framing.h"
+#include "framing/DataBlockOps.h"
+#include "framing/Framing.h"
 #include "log/TraceLog.h"
 
 CFramedSender::CFramedSender(CTraceLog* log) : m_pLog(log) {}

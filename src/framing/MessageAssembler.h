@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "client/FramingSettings.h"
+#include "framing/FramingSettings.h"
 #include "common/DataBlock.h"
 
 class CTraceLog;

@@ -1,4 +1,4 @@
-#include "client/DataBlockOps.h"
+#include "framing/DataBlockOps.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "common/SocketExWnd.h"
+#include "platform/posix/SocketExWnd.h"
 
 #include <atomic>
 #include <chrono>
@@ -7,9 +7,9 @@
 #include <mutex>
 #include <thread>
 
-#include "common/AsyncSocketEx.h"
-#include "platform/SocketWait.h"
+#include "platform/posix/SocketReadiness.h"
 
+namespace platform {
 namespace {
 std::atomic<uintptr_t> g_nextWindow{1};
 // An internal message below the socket notification range: "all before me is done".
@@ -17,14 +17,10 @@ constexpr unsigned int kFlushMessage = 0x502;
 
 // The read event being dispatched on this thread and the bytes seen waiting.
 struct ReadSeen {
-    SOCKET socket = INVALID_SOCKET;
+    SOCKET socket = kInvalidSocket;
     int64_t bytes = -1;
 };
 thread_local ReadSeen t_readSeen;
-
-intptr_t EventWord(int event, int error) {
-    return static_cast<intptr_t>((static_cast<uint32_t>(error & 0xFFFF) << 16) | static_cast<uint32_t>(event & 0xFFFF));
-}
 }  // namespace
 
 // What the object and its thread share. `epoch` changes with every Start and
@@ -33,8 +29,8 @@ struct CSocketExWnd::Loop {
     mutable std::mutex mutex;
     CSocketEventState events;
     std::deque<Message> posted;
-    CAsyncSocketEx* owner = nullptr;
-    platform::Wakeup* wakeup = nullptr;  // the running thread's, null while none runs
+    SocketMessageTarget* owner = nullptr;
+    Wakeup* wakeup = nullptr;  // the running thread's, null while none runs
     std::thread::id thread;
     std::atomic<uintptr_t> window{0};
     uint64_t epoch = 0;
@@ -60,7 +56,7 @@ int CSocketExWnd::Start(unsigned flags, unsigned stackSize, void* security) {
 
 int CSocketExWnd::Run() {
     std::shared_ptr<Loop> loop = m_loop;
-    platform::Wakeup wakeup;
+    Wakeup wakeup;
     uint64_t epoch;
     {
         std::lock_guard<std::mutex> lock(loop->mutex);
@@ -98,7 +94,7 @@ int CSocketExWnd::CreateSocketWindow() {
 // delivers the network event that is due, then one queued message. So a
 // message is delivered only after the socket has been looked at once more.
 void CSocketExWnd::RunLoop(CSocketExWnd* self, Loop& loop, uint64_t epoch) {
-    platform::Wakeup& wakeup = *loop.wakeup;
+    Wakeup& wakeup = *loop.wakeup;
     for (;;) {
         CSocketEventState::Plan plan;
         bool messagesQueued;
@@ -119,7 +115,7 @@ void CSocketExWnd::RunLoop(CSocketExWnd* self, Loop& loop, uint64_t epoch) {
         }
         if (notice.event) {
             t_readSeen = {notice.socket, notice.readable};
-            self->Dispatch({WM_SOCKETEX_NOTIFY, notice.socket, EventWord(notice.event, notice.error)});
+            self->Dispatch({kSocketNotifyMessage, notice.socket, MakeEventWord(notice.event, notice.error)});
             t_readSeen = ReadSeen();
         }
         Message message{};
@@ -136,7 +132,7 @@ void CSocketExWnd::RunLoop(CSocketExWnd* self, Loop& loop, uint64_t epoch) {
 
 void CSocketExWnd::Dispatch(const Message& message) {
     if (message.message == kFlushMessage) MarkFlushed(message.wParam);
-    if (message.message < WM_SOCKETEX_NOTIFY) return;
+    if (message.message < kSocketNotifyMessage) return;
     try {
         OnWindowMessage(GetWindowHandle(), message.message, message.wParam, message.lParam);
     } catch (...) {
@@ -152,17 +148,17 @@ int CSocketExWnd::DestroySocketWindow() {
         onLoopThread = m_loop->OnLoopThread();
         if (m_loop->wakeup) m_loop->wakeup->Raise();
     }
-    if (!onLoopThread) Stop(platform::kInfinite);
+    if (!onLoopThread) Stop(kInfinite);
     return 0;
 }
 
 int64_t CSocketExWnd::ReadableBytesSeen(SOCKET socket) {
-    return socket != INVALID_SOCKET && socket == t_readSeen.socket ? t_readSeen.bytes : -1;
+    return socket != kInvalidSocket && socket == t_readSeen.socket ? t_readSeen.bytes : -1;
 }
 
 uintptr_t CSocketExWnd::GetWindowHandle() const { return m_loop->window.load(); }
 
-void CSocketExWnd::SetOwner(CAsyncSocketEx* owner) {
+void CSocketExWnd::SetOwner(SocketMessageTarget* owner) {
     std::lock_guard<std::mutex> lock(m_loop->mutex);
     m_loop->owner = owner;
 }
@@ -170,7 +166,7 @@ void CSocketExWnd::SetOwner(CAsyncSocketEx* owner) {
 void CSocketExWnd::WaitReady(uint32_t limitMs) { m_hReady.Wait(limitMs); }
 
 int CSocketExWnd::OnWindowMessage(uintptr_t window, unsigned int message, uintptr_t wParam, intptr_t lParam) {
-    CAsyncSocketEx* owner;
+    SocketMessageTarget* owner;
     {
         std::lock_guard<std::mutex> lock(m_loop->mutex);
         owner = m_loop->owner;
@@ -214,3 +210,5 @@ void CSocketExWnd::WaitForHandlers(uint32_t limitMs) {
     loop->flushed.wait_for(lock, std::chrono::milliseconds(limitMs),
                            [&] { return loop->flushDone >= ticket || !loop->wakeup; });
 }
+
+}  // namespace platform

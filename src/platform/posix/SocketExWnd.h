@@ -3,16 +3,17 @@
 #include <functional>
 #include <memory>
 
-#include "common/SocketEventState.h"
+#include "platform/posix/SocketEventState.h"
 #include "common/XThread.h"
 #include "platform/Event.h"
+#include "platform/SocketNotifier.h"
 
-class CAsyncSocketEx;
+namespace platform {
 
 // The notification window of one socket. Linux has no windows: the "window"
 // is a thread of the socket's own that waits on the socket's readiness and on
 // a wake-up signal, and hands every network event to the owner's
-// OnSocketMessage as the message WM_SOCKETEX_NOTIFY would carry it (socket
+// OnSocketMessage as the message kSocketNotifyMessage would carry it (socket
 // handle; event in the low 16 bits, error in the high 16 bits). Handlers thus
 // run on this thread, one at a time, in order; an exception escaping one is
 // dropped. The window handle is a number that is nonzero while the thread is
@@ -38,7 +39,7 @@ public:
     // A later event selection starts a new one. Returns 0.
     int DestroySocketWindow();
     uintptr_t GetWindowHandle() const;
-    void SetOwner(CAsyncSocketEx* owner);
+    void SetOwner(SocketMessageTarget* owner);
     // Waits for the thread to be ready (or to have failed); result not reported.
     void WaitReady(uint32_t limitMs);
     // Calls the owner's OnSocketMessage with the four values. Returns 0.
@@ -72,5 +73,7 @@ private:
     void MarkFlushed(uint64_t ticket);
 
     std::shared_ptr<Loop> m_loop;  // shared with the thread, which may outlive a self-destroyed object
-    platform::Event m_hReady{false, false};
+    Event m_hReady{false, false};
 };
+
+}  // namespace platform

@@ -1,4 +1,5 @@
 #include "platform/SocketWait.h"
+#include "platform/posix/SocketReadiness.h"
 
 #include <cerrno>
 #include <climits>
@@ -89,31 +90,31 @@ int TakePendingError(SOCKET s) {
 
 int ReadableBytes(SOCKET s) {
     uint32_t available = 0;
-    if (ioctlsocket(s, FIONREAD_WIN, &available) != 0) return -1;
+    if (ioctlsocket(s, kFionread, &available) != 0) return -1;
     return available > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(available);
 }
 
 int ConnectInterruptible(SOCKET s, const SOCKADDR_IN4* address, int length, Wakeup& abort) {
     if (abort.IsRaised()) {
-        WSASetLastError(WSAEINTR);
-        return SOCKET_ERROR;
+        WSASetLastError(kWsaeIntr);
+        return kSocketError;
     }
     uint32_t on = 1;
-    if (ioctlsocket(s, FIONBIO_WIN, &on) != 0) return SOCKET_ERROR;
+    if (ioctlsocket(s, kFionbio, &on) != 0) return kSocketError;
     int result = connect(s, address, length);
     int error = WSAGetLastError();
-    while (result != 0 && error == WSAEWOULDBLOCK) {
+    while (result != 0 && error == kWsaeWouldBlock) {
         bool raised = false;
         unsigned ready = abort.Wait(s, kWritable, -1, &raised);
         if (raised) {
-            error = WSAEINTR;
+            error = kWsaeIntr;
         } else if (ready) {
             error = TakePendingError(s);
             if (error == 0) result = 0;
         }
     }
     uint32_t off = 0;
-    ioctlsocket(s, FIONBIO_WIN, &off);
+    ioctlsocket(s, kFionbio, &off);
     if (result != 0) WSASetLastError(error);
     return result;
 }

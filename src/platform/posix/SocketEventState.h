@@ -3,6 +3,8 @@
 
 #include "platform/SocketTypes.h"
 
+namespace platform {
+
 // The event selection of one socket and the rules by which its network
 // events are announced, as the Windows socket library posts them:
 //
@@ -23,14 +25,14 @@ class CSocketEventState {
 public:
     // What the notification thread waits for next.
     struct Plan {
-        SOCKET socket = INVALID_SOCKET;  // INVALID_SOCKET: wait for a wake-up only
+        SOCKET socket = kInvalidSocket;  // kInvalidSocket: wait for a wake-up only
         unsigned interest = 0;           // platform readiness bits
         int timeoutMs = -1;              // -1: no limit
         uint64_t generation = 0;
     };
     // One announcement: event bit (0: none) and error.
     struct Notice {
-        SOCKET socket = INVALID_SOCKET;
+        SOCKET socket = kInvalidSocket;
         int event = 0;
         int error = 0;
         int64_t readable = -1;  // read: the bytes seen waiting
@@ -49,7 +51,7 @@ public:
     // A receive failed with a connection error before the close was seen.
     void NoteConnectionError(SOCKET socket, int error);
     // Events are selected (nonzero mask) for this handle.
-    bool IsSelected(SOCKET socket) const { return socket != INVALID_SOCKET && socket == m_socket && m_mask; }
+    bool IsSelected(SOCKET socket) const { return socket != kInvalidSocket && socket == m_socket && m_mask; }
 
     Plan MakePlan() const;
     // Decides the next announcement from what the wait for `plan` reported.
@@ -63,7 +65,7 @@ private:
     Notice Announce(int event, int error) const;
     Notice TakeConnectionNotice(unsigned readiness);
 
-    SOCKET m_socket = INVALID_SOCKET;
+    SOCKET m_socket = kInvalidSocket;
     int m_mask = 0;
     uint64_t m_generation = 0;
     Phase m_phase = Phase::Unconnected;
@@ -72,3 +74,5 @@ private:
     int m_closeError = 0;
     int m_receiveError = 0;
 };
+
+}  // namespace platform

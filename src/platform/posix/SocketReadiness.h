@@ -1,0 +1,28 @@
+#pragma once
+#include "platform/SocketWait.h"
+
+// What the notification thread learns about a socket when it works out the
+// Windows event rules itself.
+namespace platform {
+
+// Readiness reported by Wakeup::Wait for the socket.
+constexpr unsigned kReadable = 0x01;
+constexpr unsigned kWritable = 0x02;
+constexpr unsigned kPeerClosed = 0x04;  // the peer shut down its sending side
+constexpr unsigned kHangUp = 0x08;
+constexpr unsigned kError = 0x10;
+constexpr unsigned kNotOpen = 0x20;  // the handle is not an open descriptor
+
+enum class SocketPhase { Unconnected, Listening, Connecting, Connected };
+
+// Where a TCP socket stands: a connection the peer has closed but this side
+// has not is still connected; a reset one is unconnected.
+SocketPhase QuerySocketPhase(SOCKET s);
+
+// Reads and clears the socket's pending error, in Windows numbering (0: none).
+int TakePendingError(SOCKET s);
+
+// Bytes waiting to be read, or -1 with the last error set.
+int ReadableBytes(SOCKET s);
+
+}  // namespace platform
