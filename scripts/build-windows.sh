@@ -40,10 +40,12 @@ for target in "${targets[@]}"; do
     # The Wine server and its background processes start before ctest, with
     # their output closed, so that they hold none of ctest's pipes.
     scripts/wine-run.sh "$loader" "$PWD/$build/wine" --start
-    ctest --preset "$target"
   else
-    echo "== $target: built; not tested: its programs need a 32-bit Wine ($loader, package wine32:i386)," \
-         "which Debian 12 cannot install beside the current 64-bit system libraries"
+    echo "== $target: test programs built, not run: they need a 32-bit Wine ($loader, package wine32:i386)," \
+         "which Debian 12 cannot install beside the current 64-bit system libraries; only the checks made on" \
+         "the Linux side run"
+    [ "${TOLVANE_WINDOWS_CHECKS_ONLY:-OFF}" = OFF ] || continue
   fi
+  ctest --preset "$target"
 done
 echo "Windows builds done: ${targets[*]}"
