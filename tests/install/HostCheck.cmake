@@ -2,14 +2,26 @@
 # PREFIX (with its library folder LIBDIR), builds and runs a tiny host against
 # its CMake package, checks its pkg-config file, and runs its tolvane command,
 # which must find the library by its run path (usage: exit code 2).
+# A Windows build passes TOOLCHAIN (the host is cross compiled with it) and
+# EMULATOR ("|"-separated command that runs Windows programs; empty: the host
+# and the command are built and checked but not run).
 function(tolvane_check_tree prefix libdir work)
   # A sanitized library needs the host linked with the same sanitizer runtime.
   set(host_flags "")
   if(SANITIZE)
     set(host_flags "-fsanitize=${SANITIZE}")
   endif()
+  set(host_args -DCMAKE_CXX_COMPILER=${CXX})
+  set(exe "")
+  if(TOOLCHAIN)
+    # The toolchain searches packages below the target's root only, so the
+    # package folder is named outright.
+    set(host_args -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DTolvane_DIR=${prefix}/${libdir}/cmake/Tolvane)
+    set(exe .exe)
+  endif()
+  string(REPLACE "|" ";" emulator "${EMULATOR}")
   execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/install/host -B ${work}/host
-                    -G Ninja -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix}
+                    -G Ninja ${host_args} -DCMAKE_PREFIX_PATH=${prefix}
                     "-DCMAKE_CXX_FLAGS=${host_flags}"
                   RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
@@ -19,19 +31,23 @@ function(tolvane_check_tree prefix libdir work)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "host build failed")
   endif()
-  execute_process(COMMAND ${work}/host/tiny_host RESULT_VARIABLE rc OUTPUT_VARIABLE out)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "host run failed: ${out}")
-  endif()
 
   execute_process(COMMAND env PKG_CONFIG_PATH=${prefix}/${libdir}/pkgconfig pkg-config --libs --cflags tolvane
                   RESULT_VARIABLE rc OUTPUT_VARIABLE flags)
-  if(NOT rc EQUAL 0 OR NOT flags MATCHES "-ltolvane")
+  if(NOT rc EQUAL 0 OR NOT flags MATCHES "-l[Tt]olvane")
     message(FATAL_ERROR "pkg-config does not know tolvane: ${flags}")
   endif()
 
+  if(TOOLCHAIN AND NOT emulator)
+    message(STATUS "installed tree builds a host (no emulator to run it)")
+    return()
+  endif()
+  execute_process(COMMAND ${emulator} ${work}/host/tiny_host${exe} RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "host run failed: ${out}")
+  endif()
   # LD_LIBRARY_PATH must not be what finds the library.
-  execute_process(COMMAND env -u LD_LIBRARY_PATH ${prefix}/bin/tolvane
+  execute_process(COMMAND env -u LD_LIBRARY_PATH ${emulator} ${prefix}/bin/tolvane${exe}
                   RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 2 OR NOT err MATCHES "usage: tolvane")
     message(FATAL_ERROR "installed tolvane does not start (${rc}): ${err}")
