@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes sure the Debian packages a job needs are present: installs the
 # missing ones when run as root, otherwise names them and fails.
-#   scripts/deps.sh        everything the tests need (scripts/test.sh)
-#   scripts/deps.sh demo   only what building and running the demo needs
+#   scripts/deps.sh            everything the tests need (scripts/test.sh)
+#   scripts/deps.sh demo       only what building and running the demo needs
+#   scripts/deps.sh PKG...     the packages named
 set -euo pipefail
 # Building the library and the tolvane command.
 build=(cmake ninja-build g++ libssl-dev)
@@ -14,7 +15,7 @@ tests=(clang libclang-rt-14-dev libgtest-dev openssl pkg-config dpkg-dev lintian
 case "${1:-all}" in
   demo) packages=("${build[@]}") ;;
   all) packages=("${build[@]}" "${tests[@]}") ;;
-  *) echo "usage: scripts/deps.sh [demo]" >&2; exit 2 ;;
+  *) packages=("$@") ;;
 esac
 missing=()
 for p in "${packages[@]}"; do

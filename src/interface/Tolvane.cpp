@@ -128,4 +128,6 @@ void CITolvane::ReadConfig() {
     else m_pClient->ReadConfig(m_nSessionIndex);
 }
 
+#ifdef TOLVANE_HAS_HOST_WINDOW_PROC
 void SetHostWindowProc(TolvaneWindowProc proc) { platform::SetWindowProc(proc); }
+#endif

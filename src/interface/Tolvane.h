@@ -4,10 +4,30 @@
 #include <atomic>
 #include <cstdint>
 
+// TOLVANE_API marks what the library exports: on Windows the DLL exports it
+// and hosts import it (the whole class, so a host's derived class links);
+// elsewhere the shared library makes it visible.
+#if defined(_WIN32)
 #if defined(TOLVANE_BUILDING)
+#define TOLVANE_API __declspec(dllexport)
+#else
+#define TOLVANE_API __declspec(dllimport)
+#endif
+#elif defined(TOLVANE_BUILDING)
 #define TOLVANE_API __attribute__((visibility("default")))
 #else
 #define TOLVANE_API
+#endif
+
+// The calling convention of ONetworkItf's members: thiscall on 32-bit
+// Windows, the convention of interface tables there, so hosts built by any
+// compiler can call them through the table.
+#if defined(_WIN32) && defined(__i386__) && defined(__GNUC__)
+#define TOLVANE_ITFCALL __attribute__((thiscall))
+#elif defined(_WIN32) && defined(_M_IX86)
+#define TOLVANE_ITFCALL __thiscall
+#else
+#define TOLVANE_ITFCALL
 #endif
 
 class CConnector;
@@ -58,18 +78,22 @@ private:
 
 // The plain interface returned by CreateNetworkInstance. Its mode comes from
 // the "tcpipmode" key of section "network"; Release() destroys the object.
+// Nine table slots in this order and no destructor slot: hosts that are not
+// built with this header call the members through the table.
 class ONetworkItf {
 public:
-    virtual int Start(int reserved, int sessionIndex) = 0;
-    virtual int Stop(int reserved1, int reserved2) = 0;
-    virtual int Send(int reserved1, int reserved2, int reserved3, const void* data, int len, int reserved4) = 0;
+    virtual int TOLVANE_ITFCALL Start(int reserved, int sessionIndex) = 0;
+    virtual int TOLVANE_ITFCALL Stop(int reserved1, int reserved2) = 0;
+    virtual int TOLVANE_ITFCALL Send(int reserved1, int reserved2, int reserved3, const void* data, int len,
+                                     int reserved4) = 0;
     // 0 with a message, 1 without; `buf` must hold 102400 bytes.
-    virtual int Recv(int reserved1, int reserved2, int reserved3, void* buf, int* len, unsigned long timeoutMs) = 0;
-    virtual int GetStatus(int reserved1, int reserved2) = 0;
-    virtual int Control(const char* text, const char* dir, const char* params, int reserved) = 0;
-    virtual void Reserved() = 0;
-    virtual void ReservedWithArg(int) = 0;
-    virtual void Release() = 0;
+    virtual int TOLVANE_ITFCALL Recv(int reserved1, int reserved2, int reserved3, void* buf, int* len,
+                                     unsigned long timeoutMs) = 0;
+    virtual int TOLVANE_ITFCALL GetStatus(int reserved1, int reserved2) = 0;
+    virtual int TOLVANE_ITFCALL Control(const char* text, const char* dir, const char* params, int reserved) = 0;
+    virtual void TOLVANE_ITFCALL Reserved() = 0;
+    virtual void TOLVANE_ITFCALL ReservedWithArg(int) = 0;
+    virtual void TOLVANE_ITFCALL Release() = 0;
 
 protected:
     ~ONetworkItf() = default;
@@ -77,7 +101,11 @@ protected:
 
 TOLVANE_API ONetworkItf* CreateNetworkInstance();
 
+#if !defined(_WIN32)
 // Host window messages (9913 about connections) are delivered by calling
-// this procedure synchronously; a null procedure unregisters.
+// this procedure synchronously; a null procedure unregisters. On Windows
+// they go to the real window.
+#define TOLVANE_HAS_HOST_WINDOW_PROC 1
 using TolvaneWindowProc = intptr_t (*)(uintptr_t window, unsigned int message, uintptr_t wParam, intptr_t lParam);
 TOLVANE_API void SetHostWindowProc(TolvaneWindowProc proc);
+#endif

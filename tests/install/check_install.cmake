@@ -7,9 +7,13 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefi
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "install failed")
 endif()
-foreach(f include/tolvane/Tolvane.h ${LIBDIR}/libtolvane.so ${LIBDIR}/pkgconfig/tolvane.pc
-          ${LIBDIR}/cmake/Tolvane/TolvaneConfig.cmake bin/tolvane share/man/man1/tolvane.1.gz
-          share/doc/tolvane/examples/client/NetWork.ini share/doc/tolvane/examples/server/NetWork.ini)
+if(TOOLCHAIN)
+  set(files bin/Tolvane.dll ${LIBDIR}/libTolvane.dll.a bin/tolvane.exe)
+else()
+  set(files ${LIBDIR}/libtolvane.so bin/tolvane share/man/man1/tolvane.1.gz)
+endif()
+foreach(f include/tolvane/Tolvane.h ${LIBDIR}/pkgconfig/tolvane.pc ${LIBDIR}/cmake/Tolvane/TolvaneConfig.cmake
+          share/doc/tolvane/examples/client/NetWork.ini share/doc/tolvane/examples/server/NetWork.ini ${files})
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "missing after install: ${f}")
   endif()

@@ -1,0 +1,55 @@
+# Checks what Tolvane.dll exports and imports, from `objdump -p`:
+#   cmake -DOBJDUMP=<triple>-objdump -DDLL=Tolvane.dll -P check_dll.cmake
+# Exports: CreateNetworkInstance under its plain name (for GetProcAddress) and
+# its C++ name, and the members of CITolvane. Imports: Windows system DLLs
+# only, as the C and C++ run-time libraries are linked in.
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${DLL} failed")
+endif()
+
+string(FIND "${dump}" "[Ordinal/Name Pointer] Table" start)
+if(start EQUAL -1)
+  message(FATAL_ERROR "${DLL} exports nothing")
+endif()
+string(SUBSTRING "${dump}" ${start} -1 names)
+string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^\n]+" lines "${names}")
+set(exports "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^\n\t\\[ *[0-9]+\\] " "" name "${line}")
+  list(APPEND exports "${name}")
+endforeach()
+set(problems "")
+foreach(name CreateNetworkInstance _Z21CreateNetworkInstancev _ZN9CITolvaneC1Ev _ZN9CITolvaneD1Ev _ZTV9CITolvane
+    _ZTI9CITolvane)
+  if(NOT name IN_LIST exports)
+    string(APPEND problems "  not exported: ${name}\n")
+  endif()
+endforeach()
+foreach(member StartTolvane StopTolvane SendData RecvData ExecuteCMD GetNetworkStatus SetRecvDataType SetConfigDir
+    SetConfigPathName SetLogPath SetLogName Log OnConnect OnClose OnReceive)
+  string(LENGTH ${member} length)
+  if(NOT exports MATCHES "(^|;)_ZN9CITolvane${length}${member}E")
+    string(APPEND problems "  not exported: CITolvane::${member}\n")
+  endif()
+endforeach()
+if(exports MATCHES "SetHostWindowProc")
+  string(APPEND problems "  exported although Linux only: SetHostWindowProc\n")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
+set(system_dll "^(KERNEL32|USER32|ADVAPI32|WS2_32|GDI32|SHELL32|OLE32|CRYPT32|BCRYPT|MSVCRT|UCRTBASE|API-MS-WIN-.*)\\.DLL$")
+foreach(line IN LISTS lines)
+  string(REPLACE "DLL Name: " "" name "${line}")
+  string(TOUPPER "${name}" upper)
+  if(NOT upper MATCHES "${system_dll}")
+    string(APPEND problems "  imports a non-system DLL: ${name}\n")
+  endif()
+endforeach()
+
+if(problems)
+  message(FATAL_ERROR "${DLL}:\n${problems}")
+endif()
+list(LENGTH exports count)
+message(STATUS "${DLL}: ${count} exports, imports only system DLLs")
