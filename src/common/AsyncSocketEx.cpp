@@ -126,6 +126,11 @@ int CAsyncSocketEx::Send(const void* buffer, int length, int flags) {
     return sent;
 }
 
+void CAsyncSocketEx::AttachConnection(SOCKET handle) {
+    SetSocketHandle(handle);
+    m_SocketWnd.UpdateEvents([handle](CSocketEventState& events) { events.NoteAccepted(handle); });
+}
+
 void CAsyncSocketEx::Close() { CloseDetached(m_hSocket.exchange(INVALID_SOCKET)); }
 
 void CAsyncSocketEx::CloseDetached(SOCKET s) {

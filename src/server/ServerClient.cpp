@@ -109,7 +109,7 @@ void CServerClient::Disconnect(uint32_t limitMs) {
 
 void CServerClient::TakeOver(SOCKET s) {
     Disconnect(kReplaceWaitMs);
-    SetSocketHandle(s);
+    AttachConnection(s);
 }
 
 void CServerClient::BeginReading(SOCKET s, bool tls) {
