@@ -89,7 +89,7 @@ TEST_F(ServerTls, ReplacementEndsABlockedSendBeforeTheNewPeerIsServed) {
     std::unique_ptr<OSSL> firstTls = ConnectTls(first);
     ASSERT_TRUE(firstTls);
     ASSERT_TRUE(WaitUntil([&] { return host.connects == 1; }));
-    std::atomic<bool> sending{false}, senderDone{false};
+    std::atomic<bool> sending{false}, replacing{false}, senderDone{false};
     std::atomic<int> blockedResult{0};
     std::atomic<int64_t> sendStart{0};
     auto nowMs = [] {
@@ -103,14 +103,15 @@ TEST_F(ServerTls, ReplacementEndsABlockedSendBeforeTheNewPeerIsServed) {
             sending = true;
             const int result = host.SendData(big.data(), static_cast<int>(big.size()), 0, nullptr, 0);
             sending = false;
-            if (result < 0 || nowMs() - sendStart > 200) {
-                blockedResult = result;
-                break;
-            }
+            blockedResult = result;
+            if (result < 0 || replacing) break;
         }
         senderDone = true;
     });
-    const bool blocked = WaitUntil([&] { return sending && nowMs() - sendStart > 300; });
+    // A send that has waited a second for room is blocked (the stall limit is 5 s).
+    const bool blocked =
+        WaitUntil([&] { return sending && nowMs() - sendStart > 1000; }, std::chrono::milliseconds(20000));
+    replacing = true;
     TcpConnection second;
     std::unique_ptr<OSSL> secondTls = blocked ? ConnectTls(second) : nullptr;
     EXPECT_TRUE(WaitUntil([&] { return senderDone.load(); }));
