@@ -81,18 +81,19 @@ protected:
     std::string ConsoleTitle() const override;
 
 private:
-    std::atomic<int> m_nStatus{1};
-    std::atomic<int> m_bStarted{0};
-    std::atomic<int> m_nPort{0};
-    mutable std::mutex m_settingsLock;
-    char m_szConfigPath[1024] = {0};  // guarded by m_settingsLock
-    ServerSettings m_settings;        // guarded by m_settingsLock
     // Takes the turn of a start or stop (false: a handler's call during a
     // stop, which does not wait for it); EndTurn gives it back.
     bool TakeTurn(bool stop);
     void EndTurn();
     bool OnHandlerThread();
     int StartListening();
+
+    std::atomic<int> m_nStatus{1};
+    std::atomic<int> m_bStarted{0};
+    std::atomic<int> m_nPort{0};
+    mutable std::mutex m_settingsLock;
+    char m_szConfigPath[1024] = {0};  // guarded by m_settingsLock
+    ServerSettings m_settings;        // guarded by m_settingsLock
     std::mutex m_turnLock;
     std::condition_variable m_turnFree;
     bool m_bTurnTaken = false;  // guarded by m_turnLock
