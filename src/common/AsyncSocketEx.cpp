@@ -126,6 +126,11 @@ int CAsyncSocketEx::Send(const void* buffer, int length, int flags) {
     return sent;
 }
 
+void CAsyncSocketEx::AttachConnection(platform::SOCKET handle) {
+    SetSocketHandle(handle);
+    m_SocketWnd.NoteAccepted(handle);
+}
+
 void CAsyncSocketEx::Close() { CloseDetached(m_hSocket.exchange(platform::kInvalidSocket)); }
 
 void CAsyncSocketEx::CloseDetached(platform::SOCKET s) {

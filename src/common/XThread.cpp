@@ -111,6 +111,11 @@ bool XThread::OnWorkerThread(Control& control) {
     return control.thread.get_id() == std::this_thread::get_id();
 }
 
+bool XThread::IsWorkerThread() {
+    std::shared_ptr<Control> control = CurrentControl();
+    return control && OnWorkerThread(*control);
+}
+
 void XThread::LetGo(const std::shared_ptr<Control>& control) {
     Release(*control);
     m_lock.Lock();

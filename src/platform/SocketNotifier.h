@@ -65,6 +65,9 @@ public:
     void NoteListening(SOCKET socket);
     void NoteConnecting(SOCKET socket);  // a connect goes on in the background
     void NoteConnected(SOCKET socket);   // a blocking connect succeeded
+    // `socket` is a connection just accepted: its events, once selected, are
+    // a connection's, also when the peer reset it before.
+    void NoteAccepted(SOCKET socket);
     void NoteSendBlocked(SOCKET socket); // a send would have blocked
     // A receive failed with a connection error (10053, 10054).
     void NoteConnectionError(SOCKET socket, int error);
@@ -82,6 +85,8 @@ public:
     // returned, at most `limitMs`; at once on the notification thread itself
     // or when no thread runs.
     void WaitForHandlers(uint32_t limitMs);
+    // True on the notification thread itself.
+    bool IsNotificationThread();
     // Ends the notification thread and, unless called on it, waits for it.
     // A later Open starts a new one. Returns 0.
     int DestroySocketWindow();

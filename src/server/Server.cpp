@@ -45,12 +45,19 @@ void CServer::SetService(std::unique_ptr<CHostEvents> service) {
 }
 
 void CServer::SetConfigPath(const char* path) {
-    if (path) CopyPath(m_szConfigPath, sizeof m_szConfigPath, path);
+    if (!path) return;
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    CopyPath(m_szConfigPath, sizeof m_szConfigPath, path);
+}
+
+std::string CServer::ConfigPath() const {
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    return m_szConfigPath;
 }
 
 void CServer::ReadConfig(int index) {
     ServerSettings s;
-    ReadServerSettings(m_szConfigPath, index, &s);
+    ReadServerSettings(ConfigPath().c_str(), index, &s);
     {
         std::lock_guard<std::mutex> lock(m_settingsLock);
         m_settings = s;
@@ -81,13 +88,41 @@ FramingSettings CServer::GetFramingSettings() const {
     return f;  // the server has no end marker
 }
 
+bool CServer::OnHandlerThread() { return m_SocketWnd.IsNotificationThread() || m_Session.IsReaderThread(); }
+
+bool CServer::TakeTurn(bool stop) {
+    const bool handler = OnHandlerThread();
+    std::unique_lock<std::mutex> lock(m_turnLock);
+    m_turnFree.wait(lock, [&] { return !m_bTurnTaken || (handler && m_bStopping); });
+    if (m_bTurnTaken) return false;
+    m_bTurnTaken = true;
+    m_bStopping = stop;
+    return true;
+}
+
+void CServer::EndTurn() {
+    {
+        std::lock_guard<std::mutex> lock(m_turnLock);
+        m_bTurnTaken = false;
+        m_bStopping = false;
+    }
+    m_turnFree.notify_all();
+}
+
 int CServer::StartServer() {
+    if (!TakeTurn(false)) return 0;
+    const int started = StartListening();
+    EndTurn();
+    return started;
+}
+
+int CServer::StartListening() {
     if (m_bStarted == 1) return 1;
     Close();
     m_Tls.SetServerOwner(this);
     const int stall = GetSettings().SndRcvTimeout;
     m_Tls.SetSendStallLimit(SendStallLimitMs(stall));
-    m_Tls.iLoadParameters(m_szConfigPath, 0);
+    m_Tls.iLoadParameters(ConfigPath().c_str(), 0);
     if (!CreateServerSocket()) return 0;
     const int port = m_nPort;
     if (!Listen(1)) {
@@ -123,17 +158,14 @@ void CServer::OnAccept(int error) {
     int length = sizeof address;
     platform::SOCKET s = Accept(&address, &length);
     if (s == platform::kInvalidSocket) return;
-    const bool tls = UsesTls() != 0;
-    // The handshake starts before the address check, as the peer expects an
-    // answer to its greeting whatever comes next.
-    if (tls) m_Tls.iSSLAccept(s, m_szConfigPath);
     const std::string peer = platform::inet_ntoa(address.sin_addr);
     const int peerPort = platform::NetworkToHost16(address.sin_port);
     WriteLog("New connection %s:%d\r\n", peer.c_str(), peerPort);
 
+    // A refused peer changes nothing: it is closed before any TLS work,
+    // which would take the one TLS object from the current peer.
     const ServerSettings settings = GetSettings();
     if (!settings.ip.empty() && settings.ip != peer) {
-        if (tls) m_Tls.CloseSSLOf(s);
         platform::shutdown(s, platform::kSdSend);
         platform::closesocket(s);
         WriteLog("Invalid IP connection %s:%d. Valid IP(%s)\r\n", peer.c_str(), peerPort, settings.ip.c_str());
@@ -141,7 +173,11 @@ void CServer::OnAccept(int error) {
     }
     ApplyConnectionOptions(s, ConnectionOptions{settings.SndRcvTimeout, settings.EnableKeepAlive,
                                                 settings.KeepAliveTimes, settings.KeepAliveInterval});
+    // The previous peer's writes end (they fail) and its TLS connection is
+    // released before the TLS object starts the new peer's handshake.
     m_Session.TakeOver(s);
+    const bool tls = UsesTls() != 0;
+    if (tls) m_Tls.iSSLAccept(s, ConfigPath().c_str());
     m_nStatus = 0;
     // The host hears of the connection before any of its messages: reading
     // starts only afterwards.
@@ -166,13 +202,16 @@ void CServer::Close() {
 }
 
 void CServer::StopServer() {
+    if (!TakeTurn(true)) return;
     WriteLog("Close DisConnect.%d\r\n", m_nPort.load());
     // The listening socket goes first, and an accept under way finishes,
     // so that no new peer takes the session once it is closed.
     Close();
+    m_bStarted = 0;  // also when a failed start left no socket open
     m_SocketWnd.WaitForHandlers(platform::kInfinite);
     m_Session.Shutdown();
     m_nStatus = 1;
+    EndTurn();
 }
 
 int CServer::SendData(const void* data, int len, const void* logText, int logLen) {

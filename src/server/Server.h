@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -42,7 +43,10 @@ public:
     int StartServer();
     // Ends the connection and the listening socket, and returns once no
     // library thread of the server runs a handler any more (a handler that
-    // calls this itself excepted).
+    // calls this itself excepted). Starts and stops take turns. A start or
+    // stop that a handler makes while another thread's stop runs (which may
+    // be waiting for that handler) does not wait: the stop under way leaves
+    // the server stopped, and such a start fails.
     void StopServer();
     int GetNetworkStatus() const { return m_nStatus; }
     // The session's send result, or -1 when no peer is connected.
@@ -66,6 +70,8 @@ public:
     ServerSettings GetSettings() const;
     int UsesTls() const { return m_Tls.IsUseSSL(); }
     OSSL& Tls() { return m_Tls; }
+    // The path SetConfigPath gave.
+    std::string ConfigPath() const;
     // The session's peer went away.
     void MarkPeerGone() { m_nStatus = 1; }
     CServerClient& Session() { return m_Session; }
@@ -76,12 +82,23 @@ protected:
     std::string ConsoleTitle() const override;
 
 private:
+    // Takes the turn of a start or stop (false: a handler's call during a
+    // stop, which does not wait for it); EndTurn gives it back.
+    bool TakeTurn(bool stop);
+    void EndTurn();
+    bool OnHandlerThread();
+    int StartListening();
+
     std::atomic<int> m_nStatus{1};
     std::atomic<int> m_bStarted{0};
     std::atomic<int> m_nPort{0};
-    char m_szConfigPath[1024] = {0};
     mutable std::mutex m_settingsLock;
-    ServerSettings m_settings;  // guarded by m_settingsLock
+    char m_szConfigPath[1024] = {0};  // guarded by m_settingsLock
+    ServerSettings m_settings;        // guarded by m_settingsLock
+    std::mutex m_turnLock;
+    std::condition_variable m_turnFree;
+    bool m_bTurnTaken = false;  // guarded by m_turnLock
+    bool m_bStopping = false;   // guarded by m_turnLock: the turn is a stop's
     CReceiveQueue m_queue;
     std::unique_ptr<CHostEvents> m_service;
     std::atomic<CHostEvents*> m_pService{nullptr};

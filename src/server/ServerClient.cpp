@@ -49,9 +49,10 @@ void CServerClient::WriteLogEx(int direction, const char* format, ...) {
 
 int CServerClient::Send(const void* data, int length, int /*flags*/) {
     std::lock_guard<std::recursive_mutex> lock(m_writeLock);
-    if (m_pServer->UsesTls()) return m_pServer->Tls().iSSLSend(data, length);  // waits for room itself
-    return WriteWhole(*this, static_cast<const unsigned char*>(data), length, m_nSendStallMs,
-                      [this] { return m_nClosesWaiting > 0 || GetSocketHandle() == platform::kInvalidSocket; });
+    // A write waiting for room gives up once the connection closes.
+    auto closing = [this] { return m_nClosesWaiting > 0 || GetSocketHandle() == platform::kInvalidSocket; };
+    if (m_pServer->UsesTls()) return m_pServer->Tls().iSSLSend(data, length, closing);  // waits for room itself
+    return WriteWhole(*this, static_cast<const unsigned char*>(data), length, m_nSendStallMs, closing);
 }
 
 void CServerClient::Close() { ReleaseSocket(DetachSocket()); }
@@ -68,12 +69,13 @@ platform::SOCKET CServerClient::DetachSocket() {
 
 void CServerClient::ReleaseSocket(platform::SOCKET s) {
     if (s == platform::kInvalidSocket) return;
-    m_pServer->Tls().CloseSSLOf(s);
     // A write in progress (waiting for room at most one slice more) ends
-    // before the descriptor closes, so none is written after the close.
+    // first, so that nothing is written after the close and the TLS
+    // connection object is released only once no write uses it.
     ++m_nClosesWaiting;
     std::lock_guard<std::recursive_mutex> lock(m_writeLock);
     --m_nClosesWaiting;
+    m_pServer->Tls().CloseSSLOf(s);
     platform::shutdown(s, platform::kSdSend);
     CloseDetached(s);
 }
@@ -108,7 +110,10 @@ void CServerClient::Disconnect(uint32_t limitMs) {
 
 void CServerClient::TakeOver(platform::SOCKET s) {
     Disconnect(kReplaceWaitMs);
-    SetSocketHandle(s);
+    // No reader is left: the new peer starts without the previous one's
+    // handshake, also for the host's messages sent before its first read.
+    ResetWebSocket();
+    AttachConnection(s);
 }
 
 void CServerClient::BeginReading(platform::SOCKET s, bool tls) {
@@ -142,10 +147,17 @@ void CServerClient::OnReceive(int error) {
     }
     ClearDataBlock(&m_RawBlock);
     const bool tls = m_pServer->UsesTls() != 0;
-    const int n = tls ? m_pServer->Tls().iSSLReceive(m_RawBlock.data, kTlsReadBytes)
+    std::string tlsFailure;
+    const int n = tls ? m_pServer->Tls().iSSLReceive(m_RawBlock.data, kTlsReadBytes, &tlsFailure)
                       : CAsyncSocketEx::Receive(m_RawBlock.data, kSessionReadBytes, 0);
     if (n <= 0) {
         if (!tls) WriteReadFailedTrace(*m_pServer, error, n, GetSocketError());
+        if (!tlsFailure.empty()) {
+            // Nothing more can be read, and the unread bytes would hold back
+            // the close: the connection ends as when the peer leaves.
+            WriteLog("OnReceive. TLS Failed(%s). Connection Closed.", tlsFailure.c_str());
+            EndConnection();
+        }
         return;
     }
     m_RawBlock.length = static_cast<uint32_t>(n);
@@ -166,8 +178,12 @@ void CServerClient::OnWSMessage(const unsigned char* data, int length, _DATA_BLO
 
 int CServerClient::SendFramed(const void* data, int len, const void* logText, int logLen) {
     std::lock_guard<std::mutex> lock(m_sendLock);
+    FramingSettings framing = m_pServer->GetFramingSettings();
+    // A strict WebSocket session sends messages of up to a block: the length
+    // header, which never goes on the wire, must not take room from them.
+    if (IsWebsocket() && IsStrict()) framing.netHeader = 0;
     return m_sender.SendFramed(
-        m_pServer->GetFramingSettings(), m_pServer->m_nMaskLog, data, len, logText, logLen,
+        framing, m_pServer->m_nMaskLog, data, len, logText, logLen,
         [this, data, len](const unsigned char* framed, int framedLen) {
             // A WebSocket peer gets the host's bytes as they are, in one text frame.
             if (IsWebsocket())

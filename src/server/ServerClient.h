@@ -53,6 +53,10 @@ public:
     // handler or polls (except the calling thread itself).
     void Shutdown();
 
+    // True on a thread that runs the session's handlers (its notification
+    // thread or its polling thread).
+    bool IsReaderThread() { return XThread::IsWorkerThread() || m_SocketWnd.IsNotificationThread(); }
+
     // Frames and sends one host message; the write's result, or -1.
     int SendFramed(const void* data, int len, const void* logText, int logLen);
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -39,9 +40,15 @@ public:
     // Starts the server handshake on a freshly accepted socket; it completes
     // during the first reads. 1 started, 0 no connection object.
     int iSSLAccept(platform::SOCKET s, const char* configPath);
-    // The library's read or write result; -2 without a connection object.
-    int iSSLReceive(void* buf, int len);
-    int iSSLSend(const void* buf, int len);
+    // The library's read result; -2 without a connection object. When the
+    // read failed for good because the peer broke the protocol (not an end
+    // of stream), `failure`, when given, receives the library's reason.
+    int iSSLReceive(void* buf, int len, std::string* failure = nullptr);
+    // The library's write result; -2 without a connection object, also when
+    // the connection object the write began on goes before the write is
+    // done. A full socket buffer makes it wait for room, at most the stall
+    // limit and not once `stopped` says so.
+    int iSSLSend(const void* buf, int len, const std::function<bool()>& stopped = nullptr);
     // Sends the close notification and releases connection and context.
     int CloseSSL();
     // The same, only when the connection object is attached to `s`: called
@@ -95,12 +102,13 @@ private:
     bool CreateConnection();
     void ApplyCipherList();
     void AttachSocket(platform::SOCKET s);
-    int SSLSend(const void* buf, int len);
+    int SSLSend(const void* buf, int len, const std::function<bool()>& stopped);
     void ReleaseAll(bool notifyPeer);
 
     void LogFormat(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     SSL* m_pSSL = nullptr;
+    uint64_t m_nConnectionSerial = 0;  // counts the connection objects made
     SSL_CTX* m_pCtx = nullptr;
     char m_szServerCA[256] = {0};
     char m_szServerKey[256] = {0};

@@ -40,6 +40,7 @@ bool OSSL::CreateConnection() {
             LogLine("OTCPSock::OnConnect New Failed.");
             return false;
         }
+        ++m_nConnectionSerial;
     }
     return true;
 }

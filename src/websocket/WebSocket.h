@@ -58,6 +58,7 @@ public:
     // 1: the server obligations of RFC 6455 (see above).
     void SetStrict(int value) { m_bStrict = value == 1; }
     int IsSplitReads() const { return m_bSplitReads; }
+    int IsStrict() const { return m_bStrict; }
     int IsWebsocket() const { return m_bIsWebsocket; }
     int IsHandshakeDone() const { return m_bHandshakeDone; }
     // A copy of the fields of the last opening request.
@@ -87,7 +88,8 @@ public:
                         unsigned* frameLength, int opcode);
     // Sends one text frame; the send's result, or 0 when no frame was built.
     // Strict mode: payloads up to a block, as a binary frame when they are
-    // not UTF-8.
+    // not UTF-8; -1 (traced) before the opening handshake is done and for a
+    // message that would not fit a block after its conversion to UTF-8.
     int SendWSFrame(const unsigned char* data, unsigned length);
 
 protected:
@@ -136,6 +138,10 @@ private:
     bool HandleControlFrame(int opcode, const unsigned char* data, int length);
     // Split reads: a frame longer than a block; it ends the message it belongs to.
     void DropFrame(unsigned char byte0, uint64_t payloadLength);
+    // A read that is no acceptable opening request: in strict mode it is
+    // answered 400, the connection ends and 1 is returned; otherwise 0, and
+    // the bytes go to the plain framing.
+    int RefuseOpeningRequest();
     // Sends a close frame with `status`, traces why, ends the connection.
     void FailConnection(int status, const char* reason);
     // A control frame with `payload` (at most 125 bytes); a failed send is not reported.
@@ -152,7 +158,9 @@ private:
     mutable std::mutex m_stateLock;  // m_Handshake, m_CombineBlock, m_bDroppingMessage, m_nMessageOpcode
     int m_bDroppingMessage = 0;      // the rest of an over-long message is skipped
     int m_nMessageOpcode = 0;        // first frame's opcode of the message being collected, 0: none
-    std::mutex m_sendLock;           // one host message at a time in the send blocks
+    // One host message at a time in the send blocks; in strict mode also
+    // held from the parse of an opening request until its reply is sent.
+    std::mutex m_sendLock;
     std::atomic<int> m_bSplitReads{0};
     std::atomic<int> m_bStrict{0};
 

@@ -7,6 +7,10 @@
 #include "websocket/Sha1.h"
 
 int CWebSocket::DoHandshake(const unsigned char* data, int length) {
+    // Strict mode: no host message goes out between the parse and the reply,
+    // so that the reply is the first thing the peer gets.
+    std::unique_lock<std::mutex> sendTurn(m_sendLock, std::defer_lock);
+    if (m_bStrict) sendTurn.lock();
     if (!m_bIsWebsocket || !ParseHandshake(data, length)) return 0;
     stringx key;
     {

@@ -21,7 +21,7 @@ int CWebSocket::ProcessWSData(const unsigned char* data, int length) {
     if (m_bSplitReads) return ProcessStream(data, length);
     if (!m_bHandshakeDone) {
         TraceRead(data, length);
-        return DoHandshake(data, length);
+        return DoHandshake(data, length) ? 1 : RefuseOpeningRequest();
     }
     ProcessFrame(data, length);
     return 1;
@@ -166,20 +166,30 @@ void CWebSocket::SendReply(int opcode, const unsigned char* payload, unsigned le
 
 int CWebSocket::SendWSFrame(const unsigned char* data, unsigned length) {
     std::lock_guard<std::mutex> lock(m_sendLock);
+    const bool strict = m_bStrict;
+    if (strict && !m_bHandshakeDone) {  // a frame before the 101 reply breaks every client
+        WriteLogEx(3, "SendWSFrame Refused. Websocket Handshake Not Done.\r\n");
+        return -1;
+    }
     ClearDataBlock(&m_FrameBlock);
     ClearDataBlock(&m_PayloadBlock);
     if (!data) length = 0;
     if (m_bIsUTF8TextData) {
         // Text ends at its first zero byte, and never past `length`.
         const std::string text = length ? BytesText(data, length) : std::string();
-        const std::string utf8 = CodePageToUtf8(text, TextCodePage());
-        SetDataBlockText(&m_PayloadBlock, utf8.substr(0, utf8.find('\0')));  // without the closing zeros
+        std::string utf8 = CodePageToUtf8(text, TextCodePage());
+        utf8.resize(std::min(utf8.size(), utf8.find('\0')));  // without the closing zeros
+        if (strict && utf8.size() > kDataBlockBytes) {  // never a message cut mid-character
+            WriteLogEx(3, "SendWSFrame Refused. Message Too Long(%d) In UTF-8. Nothing Sent.\r\n",
+                       static_cast<int>(utf8.size()));
+            return -1;
+        }
+        SetDataBlockText(&m_PayloadBlock, utf8);
     } else {
         SetDataBlock(&m_PayloadBlock, data, std::min<uint32_t>(length, kDataBlockBytes));
     }
     // Strict mode: the wide frame holds a whole block, and bytes that are
     // not UTF-8 go out as a binary frame, which a text frame must not carry.
-    const bool strict = m_bStrict;
     unsigned char* frame = strict ? m_pWideFrame.get() : m_FrameBlock.data;
     unsigned frameLength = strict ? kDataBlockBytes + kMaxFrameHeader : kDataBlockBytes;
     const int opcode = strict && !IsValidUtf8(m_PayloadBlock.data, m_PayloadBlock.length) ? kBinary : kText;

@@ -35,7 +35,7 @@ int CWebSocket::ProcessStream(const unsigned char* data, int length) {
     int offset = 0;
     if (!m_bHandshakeDone) {
         offset = CollectHandshake(data, length);
-        if (offset <= 0) return offset < 0 ? 0 : 1;
+        if (offset <= 0) return offset < 0 ? RefuseOpeningRequest() : 1;
     }
     ProcessFrames(data + offset, static_cast<uint32_t>(length - offset));
     return 1;

@@ -61,6 +61,17 @@ bool CWebSocket::HandleControlFrame(int opcode, const unsigned char* data, int l
     return false;
 }
 
+int CWebSocket::RefuseOpeningRequest() {
+    if (!m_bStrict) return 0;
+    static const char kReply[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+    const int length = static_cast<int>(sizeof kReply - 1);
+    const int sent = Send(kReply, length, 0);
+    WriteLogEx(1, "[SLen:%d|RLen:%d]%s\r\n", length, sent, kReply);
+    WriteLog("Websocket Handshake Refused. Bad Request. Connection Closed.");
+    EndConnection();
+    return 1;
+}
+
 void CWebSocket::FailConnection(int status, const char* reason) {
     WriteLogEx(3, "Websocket Protocol Error. %s. Close(%d).\r\n", reason, status);
     const unsigned char code[2] = {static_cast<unsigned char>(status >> 8), static_cast<unsigned char>(status)};

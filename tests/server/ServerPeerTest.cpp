@@ -1,8 +1,10 @@
 // The listening server against raw loopback peers: address check, peer
-// replacement, port conflicts, restarts; starting, stopping and replacing
-// peers over and over leaves no thread or descriptor behind, and a stop is
-// prompt in every state.
+// replacement, early resets, port conflicts, restarts; starting, stopping,
+// replacing and resetting peers over and over (from several threads too)
+// leaves no thread or descriptor behind, and a stop is prompt in every state.
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include "support/Harness.h"
 
@@ -121,6 +123,87 @@ TEST(ServerLifecycle, CyclesAndReplacementsKeepThreadsAndDescriptorsAtBaseline) 
     }
     EXPECT_EQ(threads, CountThreads());
     EXPECT_EQ(descriptors, CountOpenDescriptors());
+
+    // Peers that reset at once: each one's close is noticed and its
+    // descriptor closed, the last one's too.
+    s.peer.Close();
+    for (int i = 0; i < 200; ++i) {
+        TcpConnection next;
+        ASSERT_TRUE(s.ConnectPeer(next)) << i;
+        next.Reset();
+    }
+    EXPECT_TRUE(WaitUntil([&] { return s.host.GetNetworkStatus() == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return CountOpenDescriptors() == descriptors - 2; }));  // s.peer and its server side
+    EXPECT_EQ(threads, CountThreads());
+}
+
+// A peer that resets while its OnConnect still runs: the message it sent
+// first arrives, then its close (10054) ends the connection.
+TEST(ServerPeer, ResetDuringOnConnectIsNoticedAfterTheLastMessage) {
+    ServerScene scene;
+    RecordingHost host;
+    std::atomic<bool> hold{false}, reset{false};
+    host.onConnect = [&] {
+        if (hold) WaitUntil([&] { return reset.load(); });
+    };
+    ASSERT_EQ(0, scene.StartServer(host, "netheader=4"));
+    {
+        TcpConnection warm;  // the session's notification thread exists from here on
+        ASSERT_TRUE(warm.Connect(scene.port));
+        ASSERT_TRUE(WaitUntil([&] { return host.connects == 1 && host.GetNetworkStatus() == 0; }));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return host.GetNetworkStatus() == 1; }));
+    const int descriptors = CountOpenDescriptors();
+    hold = true;
+    TcpConnection peer;
+    ASSERT_TRUE(peer.Connect(scene.port));
+    ASSERT_TRUE(WaitUntil([&] { return host.connects == 2; }));
+    ASSERT_TRUE(peer.Send(Frame(4, "last words")));
+    peer.Reset();
+    reset = true;
+    EXPECT_EQ("last words", NextMessage(host));
+    EXPECT_TRUE(scene.WaitForTrace("OnClose(10054):"));
+    EXPECT_TRUE(WaitUntil([&] { return host.GetNetworkStatus() == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return CountOpenDescriptors() == descriptors; }));
+}
+
+// Starts and stops from two host threads at once while peers come, each
+// stopping the server from its OnConnect: afterwards a start listens again.
+TEST(ServerLifecycle, ConcurrentStartsAndStopsLeaveAServerThatStarts) {
+    ServerScene scene;
+    RecordingHost host;
+    std::atomic<bool> stopOnConnect{true};
+    host.onConnect = [&] {
+        if (stopOnConnect) host.StopTolvane();
+    };
+    ASSERT_EQ(0, scene.StartServer(host));
+    std::atomic<bool> done{false};
+    std::thread peers([&] {
+        while (!done) {
+            TcpConnection peer;
+            peer.Connect(scene.port, "127.0.0.1", 100);
+        }
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    auto startsAndStops = [&] {
+        for (int i = 0; i < 300 && std::chrono::steady_clock::now() < end; ++i) {
+            host.StartTolvane(1, 0);
+            host.StopTolvane();
+        }
+    };
+    std::thread other(startsAndStops);
+    startsAndStops();
+    other.join();
+    done = true;
+    peers.join();
+    stopOnConnect = false;
+
+    ASSERT_EQ(0, host.StopTolvane());
+    const int before = host.connects;
+    ASSERT_EQ(0, host.StartTolvane(1, 0));
+    TcpConnection peer;
+    ASSERT_TRUE(peer.Connect(scene.port));
+    EXPECT_TRUE(WaitUntil([&] { return host.connects > before && host.GetNetworkStatus() == 0; }));
 }
 
 // Listening, connected plain, connected TLS with the handshake never

@@ -1,10 +1,11 @@
-// A WebSocket server session with "WebsocketStrict" and "SplitReads" on,
-// against raw frames.
+// A WebSocket server session with "WebsocketStrict" (and mostly
+// "SplitReads") on, against raw frames.
 #include <gtest/gtest.h>
 
 #include "common/DataBlock.h"
 #include "devkit/WsClient.h"
 #include "support/Harness.h"
+#include "support/Loopback.h"
 
 using namespace testsupport;
 
@@ -94,6 +95,88 @@ TEST(ServerWebSocketStrict, RepliesBinaryAndBlockSizedMessagesAsAStandardServer)
     EXPECT_TRUE(WaitUntil([&] { return s.host.GetNetworkStatus() == 1; }));
     EXPECT_TRUE(s.scene.WaitForTrace("Websocket Close(1000) Answered. Connection Closed."));
     EXPECT_EQ(-1, s.host.SendData("late", 4, 0, nullptr, 0));
+}
+
+// The opening handshake comes first, with reads split or not: a host
+// message before it is refused and traced, so the peer's first bytes are
+// the 101 reply; bytes that are no opening request (a ping frame among them)
+// get a 400 reply and the connection closes, and never reach the host.
+TEST(ServerWebSocketStrict, OpeningHandshakeComesFirst) {
+    for (const std::string& keys : {std::string(kStrictKeys), std::string("IsWebsocket=1\nWebsocketStrict=1")}) {
+        SCOPED_TRACE(keys);
+        ServerScene scene;
+        EchoingHost host;
+        std::atomic<int> early{0};
+        host.onConnect = [&] { early = host.SendData("early", 5, 0, nullptr, 0); };
+        ASSERT_EQ(0, scene.StartServer(host, keys));
+        devkit::WsClient client;
+        EXPECT_TRUE(client.Connect(scene.port)) << client.reply();
+        EXPECT_EQ(-1, early);
+        EXPECT_TRUE(scene.WaitForTrace("SendWSFrame Refused. Websocket Handshake Not Done."));
+        ASSERT_TRUE(client.SendFrame(1, "hi"));
+        int opcode = 0;
+        std::string payload;
+        ASSERT_TRUE(client.ReadFrame(&opcode, &payload));
+        EXPECT_EQ("hi", payload);
+
+        for (const std::string& bytes : {std::string("hello\r\n\r\n"), devkit::WsClient::EncodeFrame(9, "ping", true, true, 7)}) {
+            const int before = host.connects;
+            TcpConnection raw;
+            ASSERT_TRUE(raw.Connect(scene.port));
+            ASSERT_TRUE(WaitUntil([&] { return host.connects > before; }));
+            ASSERT_TRUE(raw.Send(bytes));
+            EXPECT_EQ("HTTP/1.1 400 ", raw.Receive(13));
+            EXPECT_TRUE(raw.WaitClosed());
+            EXPECT_TRUE(WaitUntil([&] { return host.GetNetworkStatus() == 1; }));
+        }
+        EXPECT_EQ(std::vector<std::string>{"hi"}, host.Received());
+    }
+}
+
+// Host messages up to a block go out whole in one frame, with the length
+// form their size needs, whatever length header the section names. With
+// code page conversion a message that grows past a block in UTF-8 is
+// refused (-1, traced) rather than cut.
+TEST(ServerWebSocketStrict, HostMessagesGoOutWholeOrNotAtAll) {
+    const std::string gbk = "\xC4\xE3";  // one character, three bytes in UTF-8
+    auto repeat = [](const std::string& unit, size_t times) {
+        std::string text;
+        for (size_t i = 0; i < times; ++i) text += unit;
+        return text;
+    };
+    const struct {
+        std::string keys;
+        std::string message, sent;  // `sent` empty: refused
+    } cases[] = {
+        {"netheader=4", std::string(65535, 'a'), std::string(65535, 'a')},
+        {"netheader=4", std::string(65536, 'b'), std::string(65536, 'b')},
+        {"netheader=5", std::string(kDataBlockBytes, 'c'), std::string(kDataBlockBytes, 'c')},
+        {"IsUTF8TextData=1\nUTF8TextCodePage=936", repeat(gbk, 34000), repeat("\xE4\xBD\xA0", 34000)},
+        {"IsUTF8TextData=1\nUTF8TextCodePage=936", repeat(gbk, kDataBlockBytes / 2), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys + " " + std::to_string(c.message.size()));
+        ServerScene scene;
+        RecordingHost host;
+        ASSERT_EQ(0, scene.StartServer(host, std::string(kStrictKeys) + "\n" + c.keys));
+        devkit::WsClient client;
+        ASSERT_TRUE(client.Connect(scene.port));
+        ASSERT_TRUE(WaitUntil([&] { return host.connects == 1; }));
+        const int result = host.SendData(c.message.data(), static_cast<int>(c.message.size()), 0, nullptr, 0);
+        EXPECT_EQ(c.sent.empty(), result < 0) << result;
+        EXPECT_GT(host.SendData("end", 3, 0, nullptr, 0), 0);
+        for (const std::string& expected : {c.sent, std::string("end")}) {
+            if (expected.empty()) continue;
+            int opcode = 0;
+            std::string payload;
+            EXPECT_TRUE(client.ReadFrame(&opcode, &payload));
+            EXPECT_EQ(1, opcode);
+            EXPECT_TRUE(expected == payload) << payload.size();
+        }
+        if (c.sent.empty()) {
+            EXPECT_TRUE(scene.WaitForTrace("SendWSFrame Refused. Message Too Long("));
+        }
+    }
 }
 
 }  // namespace

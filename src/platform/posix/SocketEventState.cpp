@@ -46,6 +46,12 @@ void CSocketEventState::NoteListening(SOCKET socket) {
     if (socket == m_socket) StartConnection(Phase::Listening);
 }
 
+void CSocketEventState::NoteAccepted(SOCKET socket) {
+    m_socket = socket;
+    m_mask = 0;
+    StartConnection(Phase::Connected);
+}
+
 void CSocketEventState::NoteSendBlocked(SOCKET socket) {
     if (socket == m_socket && m_phase == Phase::Connected && !m_peerGone) m_writePending = true;
 }

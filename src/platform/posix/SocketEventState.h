@@ -46,6 +46,10 @@ public:
     void NoteConnecting(SOCKET socket);  // a connect goes on in the background
     void NoteConnected(SOCKET socket);   // a blocking connect succeeded
     void NoteListening(SOCKET socket);
+    // `socket` is a connection (one just accepted), selected later: its
+    // events are those of a connection even when the peer has already ended
+    // it, which the socket's present state alone cannot tell.
+    void NoteAccepted(SOCKET socket);
     // A send would have blocked: write is announced once writable again.
     void NoteSendBlocked(SOCKET socket);
     // A receive failed with a connection error before the close was seen.

@@ -54,6 +54,12 @@ void SocketNotifier::NoteConnected(SOCKET socket) {
     m_backend->window.UpdateEvents([socket](CSocketEventState& events) { events.NoteConnected(socket); });
 }
 
+bool SocketNotifier::IsNotificationThread() { return m_backend->window.IsWorkerThread(); }
+
+void SocketNotifier::NoteAccepted(SOCKET socket) {
+    m_backend->window.UpdateEvents([socket](CSocketEventState& events) { events.NoteAccepted(socket); });
+}
+
 void SocketNotifier::NoteSendBlocked(SOCKET socket) {
     m_backend->window.UpdateEvents([socket](CSocketEventState& events) { events.NoteSendBlocked(socket); });
 }

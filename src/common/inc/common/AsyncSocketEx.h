@@ -67,6 +67,9 @@ public:
     int GetSockName(char* address, unsigned* port);
     platform::SOCKET GetSocketHandle() const { return m_hSocket.load(); }
     void SetSocketHandle(platform::SOCKET handle) { m_hSocket.store(handle); }
+    // Takes over a connection (one just accepted): once events are selected,
+    // they are those of a connection, also when the peer reset it before.
+    void AttachConnection(platform::SOCKET handle);
     void SetHostWnd(uintptr_t window) { m_hNotifyWnd.store(window); }
     uintptr_t GetHostWnd() const { return m_hNotifyWnd.load(); }
     uintptr_t GetSocketWindow();

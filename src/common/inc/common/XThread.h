@@ -55,6 +55,8 @@ public:
     int Resume() { return 0; }
     int IsRunning();
     void SetRunning(int value);
+    // True on the thread the last Start made, while the object holds it.
+    bool IsWorkerThread();
 
 private:
     struct Control;
