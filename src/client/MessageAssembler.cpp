@@ -72,7 +72,7 @@ void CMessageAssembler::DeliverRemainder(const unsigned char* read, int readLen,
         }
         pos += headerLen + bodyLen;
         if (SkipsEmptyFrame(&m_RemainderBlock, settings)) continue;
-        // Without split reads only an empty frame before it let the read go on.
+        // Without split reads a read goes on only past the empty frames skipped above.
         if (!Deliver(&m_RemainderBlock, error) || !m_bSplitReads) return;
     }
 }
