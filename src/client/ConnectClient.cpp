@@ -1,6 +1,7 @@
 #include "client/ConnectClient.h"
 
 #include "common/ConnectionOptions.h"
+#include "common/PartialSend.h"
 #include "common/PathText.h"
 #include "common/WholeWrite.h"
 #include "common/XStringTools.h"
@@ -197,7 +198,12 @@ int CConnectClient::ReadConfig(int n) {
         m_framing.headerIncluded = m_settings.HeaderIncluded;
         m_framing.recvDataDelayTimeOut = m_settings.RecvDataDelayTimeOut;
         m_framing.endMarker = m_settings.MsgEndData;
+        m_framing.cleanFraming = m_settings.safeguards.CleanFraming != 0;
+        m_nTraceEscapes = m_settings.safeguards.TraceEscapes;
+        m_bCloseOnPartialSend = m_settings.safeguards.CloseOnPartialSend != 0;
     }
+    m_queue.SetByteLimit(QueueByteLimit(GetSettings().safeguards),
+                         [this](const std::string& line) { WriteLog("%s", line.c_str()); });
     // Checked outside the lock: a refused marker writes a trace line.
     std::string marker = ValidateEndMarker(GetFramingSettings().endMarker, this);
     {
@@ -213,7 +219,11 @@ int CConnectClient::SendFramed(const void* data, int len, const void* logText, i
     std::lock_guard<std::mutex> lock(m_sendLock);
     return m_sender.SendFramed(
         GetFramingSettings(), m_nMaskLog, data, len, logText, logLen,
-        [this](const unsigned char* framed, int framedLen) { return WriteWhole(framed, framedLen); },
+        [this](const unsigned char* framed, int framedLen) {
+            const int written = WriteWhole(framed, framedLen);
+            if (written == framedLen || !m_bCloseOnPartialSend || m_nStatus != 0) return written;
+            return CloseAfterPartialSend(*this, *this, written, framedLen);
+        },
         [] { return GetSocketError(); });
 }
 

@@ -89,6 +89,7 @@ private:
     char m_szConfigPath[1024] = {0};
 
     FramingSettings m_framing;  // guarded by m_settingsLock
+    std::atomic<bool> m_bCloseOnPartialSend{false};  // "CloseOnPartialSend"
 
     std::mutex m_sendLock;  // host threads send one at a time
     CFramedSender m_sender{this};

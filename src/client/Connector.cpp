@@ -34,6 +34,7 @@ int CConnector::Start(unsigned flags, unsigned stackSize, void* security) {
     // A session stopped from inside its own notification may still be returning.
     if (!m_bSessionStarted) Stop(platform::kInfinite);
     SetExitFlag(0);
+    m_queue.AllowWaits();
     std::string ip;
     int port = 0;
     CurrentHost(&ip, &port);
@@ -51,6 +52,7 @@ void CConnector::StopSession() {
     CurrentHost(&ip, &port);
     WriteLog("Close connection.%s:%d\r\n", ip.c_str(), GetSettings().cport);
     SetExitFlag(1);
+    if (GetSettings().safeguards.StopWakesRecvData != 0) m_queue.EndWaits();
     m_hConnectEvent.Set();
     // A handshake blocks in the socket; ending the connection ends it.
     if (m_bHandshaking) ShutDown(kShutdownBoth);
@@ -69,6 +71,7 @@ void CConnector::StopSession() {
 }
 
 void CConnector::OnConnectionMade() {
+    m_bNewConnection = true;
     if (IsExit()) return;  // a handshake cut short by a stop
     if (CHostEvents* service = m_pService.load()) service->OnConnect(0);
     NotifyHostWindow(GetHostWnd(), kHostConnected);
@@ -146,5 +149,7 @@ void CConnector::ReadAndAssemble(int error) {
     m_ReadBlock.length = static_cast<uint32_t>(n);
     WriteReadTrace(*this, error, m_ReadBlock, n);
     CReceiveQueue::WakeBatch batch(m_queue);  // the read's messages wake RecvData once
-    m_assembler.OnRead(m_ReadBlock.data, n, error, GetFramingSettings());
+    const FramingSettings framing = GetFramingSettings();
+    if (m_bNewConnection.exchange(false) && framing.cleanFraming) m_assembler.DiscardForNewConnection();
+    m_assembler.OnRead(m_ReadBlock.data, n, error, framing);
 }

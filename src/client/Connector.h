@@ -54,6 +54,7 @@ private:
     std::atomic<CHostEvents*> m_pService{nullptr};
     std::atomic<int> m_nTlsReadMode{0};
     std::atomic<bool> m_bSessionStarted{false};
+    std::atomic<bool> m_bNewConnection{false};  // no read of the current connection assembled yet
     std::mutex m_startLock;
     std::mutex m_receiveLock;  // one reader at a time: notification thread or TLS polling
     _DATA_BLOCK m_ReadBlock;

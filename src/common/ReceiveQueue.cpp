@@ -1,7 +1,9 @@
 #include "common/ReceiveQueue.h"
 
 #include <cstring>
+#include <utility>
 
+#include "common/XStringTools.h"
 #include "platform/Event.h"
 
 namespace {
@@ -20,17 +22,23 @@ void CReceiveQueue::Grow() {
 void CReceiveQueue::PushDataBlock(const _DATA_BLOCK& block) {
     if (m_nRecvDataType == 1) return;
     uint32_t len = block.length <= kDataBlockBytes ? block.length : kDataBlockBytes;
+    std::string limitLine;
+    std::function<void(const std::string&)> trace;
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
-        if (m_count == m_slots.size()) Grow();
-        m_slots[(m_head + m_count) % m_slots.size()].assign(block.data, block.data + len);
-        ++m_count;
-        if (m_batching) {
-            m_wakeHeld = true;
-            return;
+        if (AdmitUnderLimit(len, &limitLine)) {
+            if (m_count == m_slots.size()) Grow();
+            m_slots[(m_head + m_count) % m_slots.size()].assign(block.data, block.data + len);
+            ++m_count;
+            m_nQueuedBytes += len;
+            if (m_batching) m_wakeHeld = true;
+            else wake = true;
         }
+        if (!limitLine.empty()) trace = m_limitTrace;
     }
-    m_queued.notify_one();
+    if (trace) trace(limitLine);
+    if (wake) m_queued.notify_one();
 }
 
 CReceiveQueue::WakeBatch::WakeBatch(CReceiveQueue& queue) : m_queue(queue) {
@@ -59,6 +67,7 @@ int CReceiveQueue::PopDataBlock(_DATA_BLOCK* out) {
     if (len) std::memcpy(out->data, front.data(), len);
     if (previous > len) std::memset(out->data + len, 0, previous - len);
     out->length = len;
+    m_nQueuedBytes -= front.size();
     front.clear();
     m_head = (m_head + 1) % m_slots.size();
     if (--m_count == 0 && m_slots.size() > kKeptSlots) {
@@ -68,17 +77,57 @@ int CReceiveQueue::PopDataBlock(_DATA_BLOCK* out) {
     return 1;
 }
 
-bool CReceiveQueue::WaitUntilQueued(bool endless, Clock::time_point deadline) {
+bool CReceiveQueue::WaitUntilQueued(bool endless, Clock::time_point deadline, uint64_t endsBefore) {
     std::unique_lock<std::mutex> lock(m_queueLock);
-    auto queued = [this] { return m_count > 0; };
-    if (endless) {
-        m_queued.wait(lock, queued);
-        return true;
+    auto ended = [&] { return m_bWaitsEnded || m_nWaitEnds != endsBefore; };
+    auto queuedOrEnded = [&] { return m_count > 0 || ended(); };
+    if (endless) m_queued.wait(lock, queuedOrEnded);
+    else if (!m_queued.wait_until(lock, deadline, queuedOrEnded)) return false;
+    return !ended() || m_count > 0;
+}
+
+void CReceiveQueue::EndWaits() {
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        m_bWaitsEnded = true;
+        ++m_nWaitEnds;
     }
-    return m_queued.wait_until(lock, deadline, queued);
+    m_queued.notify_all();
+}
+
+void CReceiveQueue::AllowWaits() {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    m_bWaitsEnded = false;
+}
+
+void CReceiveQueue::SetByteLimit(uint32_t bytes, std::function<void(const std::string&)> trace) {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    m_nByteLimit = bytes;
+    m_limitTrace = std::move(trace);
+}
+
+bool CReceiveQueue::AdmitUnderLimit(uint32_t len, std::string* line) {
+    if (m_nByteLimit == 0) return true;
+    stringx text;
+    if (m_nQueuedBytes + len > m_nByteLimit) {
+        if (m_nDropped++ == 0)
+            *line = StringFormat(text, "Receive Queue Full(RecvQueueLimit=%u). Message(Len=%u) Not Queued.",
+                                 m_nByteLimit, len);
+        return false;
+    }
+    if (m_nDropped > 0) {
+        *line = StringFormat(text, "Receive Queue Has Room Again. %d Message(s) Not Queued.", m_nDropped);
+        m_nDropped = 0;
+    }
+    return true;
 }
 
 bool CReceiveQueue::WaitAndTake(unsigned long timeoutMs, bool disconnected, const std::function<bool()>& take) {
+    uint64_t endsBefore;
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        endsBefore = m_nWaitEnds;
+    }
     if (take()) return true;
     if (disconnected) return false;
     // Another caller may take the message that woke this one; then this one
@@ -86,7 +135,7 @@ bool CReceiveQueue::WaitAndTake(unsigned long timeoutMs, bool disconnected, cons
     // seam that tests may freeze).
     const bool endless = timeoutMs >= platform::kInfinite;
     const auto deadline = Clock::now() + std::chrono::milliseconds(endless ? 0 : timeoutMs);
-    while (WaitUntilQueued(endless, deadline))
+    while (WaitUntilQueued(endless, deadline, endsBefore))
         if (take()) return true;
     return take();
 }

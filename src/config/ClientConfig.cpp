@@ -42,6 +42,7 @@ void ReadClientSettings(const char* file, int n, ClientSettings* settings) {
     settings->MaskLog = session.Int("MaskLog", 1);
     settings->TraceConsole = session.Int("TraceConsole", 0);
     settings->MsgEndData = session.Text("MsgEndData");
+    settings->safeguards = ReadSessionSafeguards(session);
 
     SectionReader para(file, "NetworkPara_client_%d", n);
     settings->ConnectContinues = para.Int("ConnectContinues", 1000);

@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "config/SessionSafeguards.h"
+
 // One entry of the client's host list.
 struct _HOST_INFO_ {
     char ip[256];
@@ -37,6 +39,7 @@ struct ClientSettings {
     int ReconnInterval = 5000;
     int RecvDataDelayTimeOut = 600000;
     int AutoConnectOtherServer = 0;
+    SessionSafeguards safeguards;  // the opt-in keys of "TcpClientSession-<n>"
     std::vector<_HOST_INFO_> hosts;  // own session first, then the others ascending
 };
 

@@ -21,4 +21,5 @@ void ReadServerSettings(const char* file, int n, ServerSettings* settings) {
     settings->UTF8TextCodePage = s.Int("UTF8TextCodePage", static_cast<int>(platform::GetACP()));
     settings->SplitReads = s.Int("SplitReads", 0);
     settings->WebsocketStrict = s.Int("WebsocketStrict", 0);
+    settings->safeguards = ReadSessionSafeguards(s);
 }

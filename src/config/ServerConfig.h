@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "config/SessionSafeguards.h"
+
 // The keys of section "TcpServerSession-<n>". The initial values are those
 // of a server that has not read its configuration yet.
 struct ServerSettings {
@@ -20,6 +22,7 @@ struct ServerSettings {
     int UTF8TextCodePage = 0;
     int SplitReads = 0;       // 1: every message of a read is delivered
     int WebsocketStrict = 0;  // 1: WebSocket replies as a standard server gives them
+    SessionSafeguards safeguards;
 };
 
 // Reads the keys of server session `n` from `file` into `settings`.

@@ -11,6 +11,7 @@ struct FramingSettings {
     std::string endMarker;              // "MsgEndData": end marker of mode 0
     int recvDataDelayTimeOut = 600000;  // "RecvDataDelayTimeOut": ms an incomplete message may wait
     bool cutAtEndByte = false;          // mode 6: a message ends at its first 0x03 (the server's "SplitReads")
+    bool cleanFraming = false;          // "CleanFraming": fresh assembly per connection, empty frames skipped
 };
 
 // Longest end marker the receive comparison handles.

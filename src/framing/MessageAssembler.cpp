@@ -42,9 +42,13 @@ void CMessageAssembler::OnRead(const unsigned char* read, int n, int error, cons
     }
     m_nPending = 0;
     m_dwPendingStart = 0;
-    if (!Deliver(&m_AssembleBlock, error) || !m_bSplitReads) return;
     // The message ends inside this read, after the bytes it had gathered before.
     const int end = headerLen + bodyLen - static_cast<int>(pendingBefore);
+    if (SkipsEmptyFrame(&m_AssembleBlock, settings)) {
+        DeliverRemainder(read, static_cast<int>(len), end, error, settings);
+        return;
+    }
+    if (!Deliver(&m_AssembleBlock, error) || !m_bSplitReads) return;
     DeliverRemainder(read, static_cast<int>(len), end, error, settings);
 }
 
@@ -66,14 +70,31 @@ void CMessageAssembler::DeliverRemainder(const unsigned char* read, int readLen,
             KeepAsPending(&m_RemainderBlock);
             return;
         }
-        if (!Deliver(&m_RemainderBlock, error)) return;
         pos += headerLen + bodyLen;
+        if (SkipsEmptyFrame(&m_RemainderBlock, settings)) continue;
+        // Without split reads a read goes on only past the empty frames skipped above.
+        if (!Deliver(&m_RemainderBlock, error) || !m_bSplitReads) return;
     }
 }
 
 void CMessageAssembler::DropPending() {
     ClearDataBlock(&m_AssembleBlock);
     m_nPending = 0;
+}
+
+void CMessageAssembler::DiscardForNewConnection() {
+    if (m_nPending == 1 && m_pLog) {
+        m_pLog->WriteLog("New Connection. Discard Previous Message! PendingLen(%d)",
+                         static_cast<int>(m_AssembleBlock.length));
+    }
+    DropPending();
+    m_dwPendingStart = 0;
+}
+
+bool CMessageAssembler::SkipsEmptyFrame(_DATA_BLOCK* message, const FramingSettings& settings) {
+    if (!settings.cleanFraming || message->length != 0) return false;
+    ClearDataBlock(message);
+    return true;
 }
 
 void CMessageAssembler::DiscardIfExpired(const FramingSettings& settings) {

@@ -39,6 +39,10 @@ public:
     // Forgets an incomplete message (its connection is gone). The start tick
     // stays until a message completes or expires.
     void DropPending();
+    // A new connection starts with nothing pending and no start tick; a
+    // partial message of the previous connection is discarded with a trace
+    // line ("CleanFraming").
+    void DiscardForNewConnection();
 
     void SetSplitReads(bool value) { m_bSplitReads = value; }
     int IsPending() const { return m_nPending; }
@@ -54,6 +58,9 @@ private:
     // Traces, notifies and queues one complete message, then clears its block.
     // False for an empty body: the rest of the read is not looked at.
     bool Deliver(_DATA_BLOCK* message, int error);
+    // With "CleanFraming" an empty frame is passed over: true when `message`
+    // is one (its block is cleared).
+    static bool SkipsEmptyFrame(_DATA_BLOCK* message, const FramingSettings& settings);
 
     CTraceLog* m_pLog;
     MessageDelivery m_delivery;

@@ -10,6 +10,7 @@
 #include "common/ModuleDir.h"
 #include "common/PathText.h"
 #include "common/XStringTools.h"
+#include "log/TraceEscape.h"
 #include "platform/FileAppend.h"
 #include "platform/Paths.h"
 #include "platform/Time.h"
@@ -58,10 +59,21 @@ public:
         m_size += static_cast<size_t>(n);
     }
     // The text ends at its first zero byte, as a "%s" of it would.
-    void End() {
+    void End(bool escapeText) {
         const void* zero = std::memchr(m_data.get() + m_textAt, 0, m_size - m_textAt);
         if (zero) m_size = static_cast<size_t>(static_cast<const char*>(zero) - m_data.get());
+        if (escapeText) EscapeText();
         Append("\r\n", 2);
+    }
+    // Escapes the text but for the line end that closes it.
+    void EscapeText() {
+        size_t end = m_size;
+        if (end - m_textAt >= 2 && m_data[end - 2] == '\r' && m_data[end - 1] == '\n') end -= 2;
+        const std::string escaped = EscapeTraceText(m_data.get() + m_textAt, end - m_textAt);
+        const std::string lineEnd(m_data.get() + end, m_size - end);
+        m_size = m_textAt;
+        Append(escaped.data(), escaped.size());
+        Append(lineEnd.data(), lineEnd.size());
     }
     char* data() { return m_data.get(); }
     size_t size() const { return m_size; }
@@ -121,7 +133,7 @@ void CTraceLog::WriteLogV(int direction, const char* format, va_list args) {
     RecordBuffer& record = ThreadRecord();
     record.Begin(direction, platform::GetLocalTime());
     record.AppendFormat(format, args);
-    record.End();
+    record.End(EscapesText(direction));
     Dispatch(record);
 }
 
@@ -129,8 +141,12 @@ void CTraceLog::WriteLogRecord(int direction, const std::string& text) {
     RecordBuffer& record = ThreadRecord();
     record.Begin(direction, platform::GetLocalTime());
     record.Append(text.data(), text.size());
-    record.End();
+    record.End(EscapesText(direction));
     Dispatch(record);
+}
+
+bool CTraceLog::EscapesText(int direction) const {
+    return m_nTraceEscapes != 0 && (direction == kTraceTransmit || direction == kTraceReceive);
 }
 
 void CTraceLog::Dispatch(RecordBuffer& record) {

@@ -41,6 +41,9 @@ public:
 
     std::atomic<int> m_nMaskLog{0};
     std::atomic<int> m_nLogScramble{0};
+    // "TraceEscapes" 1: the texts of TRANSMIT and RECEIVE records (and of the
+    // read traces that show a peer's bytes) are escaped (EscapeTraceText).
+    std::atomic<int> m_nTraceEscapes{0};
     CConsoleTrace m_console;
 
 protected:
@@ -51,6 +54,7 @@ private:
     class RecordBuffer;
     // Each thread builds its records in a buffer of its own that it keeps.
     static RecordBuffer& ThreadRecord();
+    bool EscapesText(int direction) const;
     // Echoes the finished record and appends it to the day file.
     void Dispatch(RecordBuffer& record);
 

@@ -64,10 +64,13 @@ void CServer::ReadConfig(int index) {
     }
     m_nPort = s.port;
     m_nMaskLog = s.MaskLog;
+    m_nTraceEscapes = s.safeguards.TraceEscapes;
+    m_queue.SetByteLimit(QueueByteLimit(s.safeguards), [this](const std::string& line) { WriteLog("%s", line.c_str()); });
     m_console.m_nTraceConsole = s.TraceConsole;
     m_Session.SetRecvDataDelayTimeOut(s.RecvDataDelayTimeOut);
     m_Session.SetSendStallLimit(SendStallLimitMs(s.SndRcvTimeout));
     m_Session.SetSplitReads(s.SplitReads);
+    m_Session.SetCloseOnPartialSend(s.safeguards.CloseOnPartialSend != 0);
     m_Session.SetStrict(s.WebsocketStrict);
     m_Session.SetWebsocket(s.IsWebsocket);
     m_Session.SetUTF8TextData(s.IsUTF8TextData);
@@ -85,6 +88,7 @@ FramingSettings CServer::GetFramingSettings() const {
     f.netHeader = m_settings.netheader;
     f.headerIncluded = m_settings.HeaderIncluded;
     f.recvDataDelayTimeOut = m_settings.RecvDataDelayTimeOut;
+    f.cleanFraming = m_settings.safeguards.CleanFraming != 0;
     return f;  // the server has no end marker
 }
 
@@ -118,6 +122,7 @@ int CServer::StartServer() {
 
 int CServer::StartListening() {
     if (m_bStarted == 1) return 1;
+    m_queue.AllowWaits();
     Close();
     m_Tls.SetServerOwner(this);
     const int stall = GetSettings().SndRcvTimeout;
@@ -204,6 +209,7 @@ void CServer::Close() {
 void CServer::StopServer() {
     if (!TakeTurn(true)) return;
     WriteLog("Close DisConnect.%d\r\n", m_nPort.load());
+    if (GetSettings().safeguards.StopWakesRecvData != 0) m_queue.EndWaits();
     // The listening socket goes first, and an accept under way finishes,
     // so that no new peer takes the session once it is closed.
     Close();

@@ -4,6 +4,7 @@
 
 #include "framing/DataBlockOps.h"
 #include "framing/ReceiveTrace.h"
+#include "common/PartialSend.h"
 #include "common/SessionReads.h"
 #include "common/WholeWrite.h"
 #include "platform/Sockets.h"
@@ -141,7 +142,8 @@ void CServerClient::OnReceive(int error) {
     std::lock_guard<std::recursive_mutex> lock(m_receiveLock);
     const uint64_t connection = m_nConnection;
     if (connection != m_nReadConnection) {
-        m_assembler.DropPending();
+        if (m_pServer->GetFramingSettings().cleanFraming) m_assembler.DiscardForNewConnection();
+        else m_assembler.DropPending();
         ResetWebSocket();
         m_nReadConnection = connection;
     }
@@ -171,6 +173,13 @@ void CServerClient::OnReceive(int error) {
     m_assembler.OnRead(m_RawBlock.data, n, error, framing);
 }
 
+int CServerClient::SendWholeFrame(const unsigned char* framed, int framedLen) {
+    std::lock_guard<std::recursive_mutex> lock(m_writeLock);  // the socket stays this connection's meanwhile
+    const int written = Send(framed, framedLen, 0);
+    if (written == framedLen || !m_bCloseOnPartialSend) return written;
+    return CloseAfterPartialSend(*m_pServer, *this, written, framedLen);
+}
+
 void CServerClient::OnWSMessage(const unsigned char* data, int length, _DATA_BLOCK* block) {
     if (CHostEvents* service = m_pService.load()) service->OnReceive(data, static_cast<unsigned long>(length), 0);
     if (block && block->length != 0) m_pServer->PushDataBlock(*block);
@@ -188,7 +197,7 @@ int CServerClient::SendFramed(const void* data, int len, const void* logText, in
             // A WebSocket peer gets the host's bytes as they are, in one text frame.
             if (IsWebsocket())
                 return SendWSFrame(static_cast<const unsigned char*>(data), static_cast<unsigned>(len));
-            return Send(framed, framedLen, 0);
+            return SendWholeFrame(framed, framedLen);
         },
         [] { return GetSocketError(); });
 }

@@ -41,6 +41,7 @@ public:
     void SetRecvDataDelayTimeOut(int ms) { m_nRecvDataDelayTimeOut = ms; }
     // How long a send may wait for room in a full socket buffer.
     void SetSendStallLimit(uint32_t ms) { m_nSendStallMs = ms; }
+    void SetCloseOnPartialSend(bool value) { m_bCloseOnPartialSend = value; }
 
     // Takes over a freshly accepted socket in place of the current peer,
     // which is dropped without notification. Returns once no thread reads
@@ -74,11 +75,15 @@ private:
     platform::SOCKET DetachSocket();
     // Closes a detached socket once no write uses it.
     void ReleaseSocket(platform::SOCKET s);
+    // Sends one framed host message; with "CloseOnPartialSend" a frame not
+    // sent whole ends the connection (-1).
+    int SendWholeFrame(const unsigned char* framed, int framedLen);
 
     CServer* const m_pServer;
     std::atomic<CHostEvents*> m_pService{nullptr};
     std::atomic<int> m_nRecvDataDelayTimeOut{600000};
     std::atomic<uint32_t> m_nSendStallMs{50000};
+    std::atomic<bool> m_bCloseOnPartialSend{false};
     platform::Event m_hStopEvent{false, false};
     // Raised by every close: a polling thread of an earlier connection sees
     // it and ends even if it missed the stop event.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "common/DataBlock.h"
@@ -44,6 +45,16 @@ public:
         CReceiveQueue& m_queue;
     };
 
+    // Ends every wait for a message at once, and every wait that starts
+    // before AllowWaits, as if its time had run out ("StopWakesRecvData").
+    void EndWaits();
+    void AllowWaits();
+
+    // At most `bytes` of messages are queued (0: no bound); a message that
+    // would take the queue past it is dropped. `trace` gets one line when
+    // dropping begins and one with the count when a message fits again.
+    void SetByteLimit(uint32_t bytes, std::function<void(const std::string&)> trace);
+
     int SetRecvDataType(int type) {
         m_nRecvDataType = type;
         return 0;
@@ -56,7 +67,11 @@ private:
     bool WaitAndTake(unsigned long timeoutMs, bool disconnected, const std::function<bool()>& take);
     // Waits until the queue holds a message or `deadline` passes (no limit
     // when `endless`); true when it holds one.
-    bool WaitUntilQueued(bool endless, Clock::time_point deadline);
+    bool WaitUntilQueued(bool endless, Clock::time_point deadline, uint64_t endsBefore);
+    // False when the byte limit drops a message of `len` bytes; then, and
+    // when a message fits again after drops, `line` is a trace line to write.
+    // The caller holds m_queueLock.
+    bool AdmitUnderLimit(uint32_t len, std::string* line);
     void Grow();
 
     std::mutex m_takeLock;  // guards the caller's receive block during the copy
@@ -68,4 +83,11 @@ private:
     bool m_batching = false;    // guarded by m_queueLock
     bool m_wakeHeld = false;    // a push of the batch has not woken anyone yet
     std::atomic<int> m_nRecvDataType{0};
+    // Guarded by m_queueLock:
+    bool m_bWaitsEnded = false;
+    uint64_t m_nWaitEnds = 0;  // counts EndWaits calls
+    uint32_t m_nByteLimit = 0;
+    uint64_t m_nQueuedBytes = 0;
+    int m_nDropped = 0;  // messages dropped since the queue was last under its limit
+    std::function<void(const std::string&)> m_limitTrace;
 };
