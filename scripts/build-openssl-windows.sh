@@ -108,7 +108,7 @@ enable_deb_src() {
 # The openssl source versions apt knows, newest first; none without source
 # indexes.
 source_versions() {
-  apt-cache showsrc --only-source openssl 2>/dev/null | sed -n 's/^Version: //p' | sort -u |
+  { apt-cache showsrc --only-source openssl 2>/dev/null || true; } | sed -n 's/^Version: //p' | sort -u |
     perl -e '
       my @v = <STDIN>; chomp @v;
       @v = sort { system("dpkg", "--compare-versions", $a, "lt", $b) == 0 ? 1 : -1 } @v;
@@ -215,6 +215,8 @@ say "building the libraries with make -j$jobs"
   fail "build failed; see $work/build.log"
 (cd "$work" && make install_dev "${windows_dirs[@]}" > install.log 2>&1) ||
   fail "install failed; see $work/install.log"
+# install_dev makes bin/ for DLLs, which a static build has none of.
+rmdir "$prefix/bin" 2>/dev/null || true
 install -m 644 "$work/LICENSE.txt" "$prefix/LICENSE.txt"
 echo "$want" > "$stamp"
 rm -rf "$work"
