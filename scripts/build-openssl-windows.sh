@@ -121,7 +121,7 @@ source_versions() {
 download() {
   local log=$cache/download/apt-$1.log
   (cd "$cache/download" && apt-get source --download-only -q "openssl=$1" > "$log" 2>&1) && return 0
-  say "apt could not fetch the source of openssl $1: $(grep -m1 -E '^(E|Err):' "$log" || true)"
+  say "apt could not fetch the source of openssl $1 ($(grep -m1 '^E:' "$log" || echo "see $log")); trying older versions"
   return 1
 }
 
