@@ -10,9 +10,10 @@
 # the signed archive indexes and unpacks it with dpkg-source (which verifies
 # the checksums of the .dsc). Run as root, the script first enables deb-src for
 # the Debian archives apt is configured with; otherwise they must already be
-# enabled. The unpacked source is kept in build/openssl-source (or
-# $TOLVANE_OPENSSL_CACHE); PREFIX records the source version and target it was
-# built from, and a later run with the same version and target does nothing.
+# enabled. The source package is kept in build/openssl-source (or
+# $TOLVANE_OPENSSL_CACHE) and unpacked there for each build; PREFIX records the
+# source version and target it was built from, and a later run with the same
+# version and target does nothing.
 # OPENSSL_JOBS sets make's parallelism (default 2).
 set -euo pipefail
 
@@ -51,7 +52,8 @@ if [[ $("$target-gcc" -v 2>&1) == *$'\nThread model: posix'* ]]; then
 elif command -v "$target-gcc-posix" >/dev/null; then
   compiler_env=(CC=gcc-posix CXX=g++-posix)
 else
-  fail "no $target compiler with the posix threading model (package g++-mingw-w64-${target%%-*}-posix)"
+  package=g++-mingw-w64-${target%%-*}-posix
+  fail "no $target compiler with the posix threading model (package ${package/x86_64/x86-64})"
 fi
 
 # Adds deb-src to every apt source entry of a Debian archive that lacks it, in
