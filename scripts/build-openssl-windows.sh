@@ -40,6 +40,12 @@ say() { echo "build-openssl-windows [$target]: $*"; }
 fail() { echo "build-openssl-windows [$target]: $*" >&2; exit 1; }
 elapsed() { echo "$(( (SECONDS - $1) / 60 ))m$(( (SECONDS - $1) % 60 ))s"; }
 
+# PREFIX is emptied before the install, so it must be new, empty or an
+# earlier build of this script.
+if [ ! -f "$stamp" ] && [ -n "$(ls -A "$prefix")" ]; then
+  fail "$prefix holds other files; give an empty or new folder"
+fi
+
 for tool in apt-get apt-cache dpkg-source perl make patch "$target-ar" "$target-windres"; do
   command -v "$tool" >/dev/null || fail "$tool not found (packages: dpkg-dev perl make patch mingw-w64)"
 done
@@ -202,11 +208,6 @@ windows_dirs=(
 
 step=$SECONDS
 say "configuring ($config_target)"
-# PREFIX is emptied before the install, so it must be new, empty or an
-# earlier build of this script.
-if [ ! -f "$stamp" ] && [ -n "$(ls -A "$prefix")" ]; then
-  fail "$prefix holds other files; give an empty or new folder"
-fi
 find "$prefix" -mindepth 1 -delete
 echo "incomplete" > "$stamp"
 (cd "$work" && env "${compiler_env[@]}" ./Configure "$config_target" no-shared no-tests \
