@@ -161,9 +161,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (side == 0) settings.endMarker = in.Take(config >> 6);
 
     std::vector<Bytes> notified, queued;
+    int readNumber = 0;  // passed as each read's error code, which every message of it must carry
     auto assembler = std::make_unique<CMessageAssembler>(
         nullptr,
-        MessageDelivery{[&](const unsigned char* bytes, int length, int) {
+        MessageDelivery{[&](const unsigned char* bytes, int length, int error) {
+                            FUZZ_CHECK(error == readNumber);
                             FUZZ_CHECK(length >= 0 && static_cast<uint32_t>(length) <= kDataBlockBytes);
                             notified.emplace_back(reinterpret_cast<const char*>(bytes), length);
                         },
@@ -176,8 +178,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         settings.endMarker);
     while (!in.Empty()) {
         const Bytes read = NextRead(in);
-        assembler->OnRead(reinterpret_cast<const unsigned char*>(read.data()), static_cast<int>(read.size()), 0,
-                          settings);
+        assembler->OnRead(reinterpret_cast<const unsigned char*>(read.data()), static_cast<int>(read.size()),
+                          ++readNumber, settings);
         reference.OnRead(read);
         FUZZ_CHECK(notified.size() == reference.delivered.size());
     }

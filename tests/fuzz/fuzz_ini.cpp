@@ -110,6 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < ini.entries.size() && i < 8; ++i)
         lookups.emplace_back(ini.headers[ini.entries[i].header], ini.entries[i].key);
 
+    // A missing file gives the defaults.
+    char missing[8];
+    FUZZ_CHECK(platform::GetPrivateProfileStringA("s", "k", "dflt", missing, sizeof missing, "/nonexistent/NetWork.ini") == 4);
+    FUZZ_CHECK(std::string(missing) == "dflt" && platform::GetPrivateProfileIntA("s", "k", 7, "/nonexistent/NetWork.ini") == 7);
     for (const auto& [section, key] : lookups) {
         if (section.find('\0') != std::string::npos || key.find('\0') != std::string::npos) continue;
         std::string value;
