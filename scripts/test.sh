@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole suite three times: with GCC, under
 # AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
-# Also checks that the library and tools compile warning-free with Clang.
+# Also checks that the library and tools compile warning-free with Clang, and
+# runs every fuzz target over its corpus and then fuzzes it for 20 seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -21,4 +22,13 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run tsan
 echo "== clang: build (warnings are errors)"
 cmake --preset clang >/dev/null
 cmake --build --preset clang
+echo "== fuzz: every target over its corpus, then 20 s of fuzzing"
+for target in $(scripts/fuzz.sh --list); do
+  scripts/fuzz.sh "$target" 20 >"build/fuzz-$target.log" 2>&1 || {
+    tail -n 40 "build/fuzz-$target.log"
+    echo "fuzz target $target failed (log: build/fuzz-$target.log)"
+    exit 1
+  }
+  grep -h '^stat::number_of_executed_units' "build/fuzz-$target.log" | sed "s/^/  $target: /"
+done
 echo "All test runs passed."

@@ -9,18 +9,6 @@ namespace {
 
 const auto Session = &testsupport::SessionSection;
 
-// ip, port, cport, netheader, HeaderIncluded, TraceConsole, MaskLog, MsgEndData, ConnectContinues,
-// SndRcvTimeout, EnableKeepAlive, KeepAliveInterval, KeepAliveTimes, ReconnInterval, RecvDataDelayTimeOut,
-// AutoConnectOtherServer
-auto Keys(const ClientSettings& s) {
-    return std::make_tuple(s.ip, s.port, s.cport, s.netheader, s.HeaderIncluded, s.TraceConsole, s.MaskLog, s.MsgEndData,
-                           s.ConnectContinues, s.SndRcvTimeout, s.EnableKeepAlive, s.KeepAliveInterval,
-                           s.KeepAliveTimes, s.ReconnInterval, s.RecvDataDelayTimeOut, s.AutoConnectOtherServer);
-}
-auto DefaultKeys(const std::string& ip, int port) {
-    return std::make_tuple(ip, port, 0, 0, 0, 0, 1, std::string(), 1000, 50000, 1, 2000, 20000, 5000, 600000, 0);
-}
-
 // ip, port, cport, netheader, HeaderIncluded, ConnectContinues, SndRcvTimeout, EnableKeepAlive,
 // KeepAliveInterval, KeepAliveTimes, ReconnInterval, RecvDataDelayTimeOut
 using Entry = std::tuple<std::string, int, int, int, int, int, int, int, int, int, int, int>;
@@ -41,15 +29,6 @@ protected:
     testsupport::TempDir dir;
     std::string path = dir.file("NetWork.ini");
 };
-
-TEST_F(ClientConfigTest, OnlyAddressAndPortOrNoFileGiveTheDocumentedDefaults) {
-    ClientSettings s = Read(Session(0, "10.0.0.1", 7001), 0);
-    EXPECT_EQ(DefaultKeys("10.0.0.1", 7001), Keys(s));
-    EXPECT_TRUE(s.hosts.empty());
-    ClientSettings none;
-    ReadClientSettings(dir.file("absent.ini").c_str(), 3, &none);
-    EXPECT_EQ(DefaultKeys("", 0), Keys(none));
-}
 
 TEST_F(ClientConfigTest, HostListHoldsOwnSessionFirstThenTheOthersAscending) {
     std::string ini = "[Client]\nAutoConnectOtherServer=1\n[SESSIONNUM]\nclientnum=3\n" + Session(0, "h0", 100) +

@@ -116,13 +116,15 @@ Strings RandomBodies(std::mt19937& random, int mode, int count) {
 
 std::string Framed(int mode, const std::string& body) { return mode == 6 ? body : Frame(mode, body); }
 
+// Over the socket, with the key read from the configuration; which reads
+// give which messages in every mode is the framing fuzz target's job.
 TEST(ServerSplitReads, RandomStreamsCutAnywhereArriveWholeAndInOrder) {
     std::mt19937 random(2611);
-    for (int mode : {1, 2, 4, 5, 6}) {
+    for (int mode : {5, 6}) {
         SCOPED_TRACE("netheader=" + std::to_string(mode));
         ServedPeer s("netheader=" + std::to_string(mode) + "\nSplitReads=1");
         ASSERT_TRUE(s.ok);
-        const Strings bodies = RandomBodies(random, mode, 1000);
+        const Strings bodies = RandomBodies(random, mode, 300);
         std::string stream;
         for (const std::string& body : bodies) stream += Framed(mode, body);
         for (size_t at = 0; at < stream.size();) {
@@ -132,29 +134,6 @@ TEST(ServerSplitReads, RandomStreamsCutAnywhereArriveWholeAndInOrder) {
         }
         ASSERT_TRUE(WaitUntil([&] { return s.host.Received().size() >= bodies.size(); }, std::chrono::seconds(20)));
         EXPECT_TRUE(bodies == s.host.Received());
-    }
-}
-
-// With the key at 0 only the first message of a read counts, as designed.
-TEST(ServerSplitReads, WithoutTheKeyOnlyTheFirstMessageOfAReadCounts) {
-    std::mt19937 random(2612);
-    for (int mode : {1, 2, 4, 5, 6}) {
-        SCOPED_TRACE("netheader=" + std::to_string(mode));
-        ServedPeer s("netheader=" + std::to_string(mode));
-        ASSERT_TRUE(s.ok);
-        const Strings bodies = RandomBodies(random, mode, 60);
-        Strings firsts;
-        for (size_t i = 0; i < bodies.size();) {
-            // One send of a few whole messages is one read on the loopback.
-            const size_t first = i, group = 1 + random() % 4;
-            std::string read;
-            for (; i < bodies.size() && i < first + group; ++i) read += Framed(mode, bodies[i]);
-            if (read.size() > 16000) read = Framed(mode, bodies[first]);  // keep reads within one segment
-            firsts.push_back(mode == 6 ? read : bodies[first]);           // mode 6 takes the whole read
-            ASSERT_TRUE(s.peer.Send(read));
-            ASSERT_TRUE(WaitUntil([&] { return s.host.Received().size() == firsts.size(); }));
-        }
-        EXPECT_TRUE(firsts == s.host.Received());
     }
 }
 

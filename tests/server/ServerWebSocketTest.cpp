@@ -80,14 +80,15 @@ TEST(ServerWebSocket, ChromiumPageSendsAndReceives) {
 }
 
 // Both keys on: 2000 messages of 1 byte to 100 KB, text and binary, back to
-// back and echoed, the client's keep-alive answered for 60 s, a clean close.
+// back and echoed, the client's keep-alive (a ping every second, answered
+// within two) for 6 s, a clean close.
 TEST(ServerWebSocket, PythonClientStaysConnectedAndLosesNothingInStrictMode) {
     if (!Installed("/usr/bin/python3")) GTEST_SKIP() << "python3 missing";
     ServerScene scene;
     EchoingHost host;
     ASSERT_EQ(0, scene.StartServer(host, kStrictKeys));
     ASSERT_EQ(0, host.SetRecvDataType(1));
-    ChildProcess client("/usr/bin/python3", {kClients + "/ws_soak.py", std::to_string(scene.port), "2000", "60"});
+    ChildProcess client("/usr/bin/python3", {kClients + "/ws_soak.py", std::to_string(scene.port), "2000", "6", "1"});
     ASSERT_TRUE(client.WaitForOutput("\nend\n", 100000)) << client.output();
     EXPECT_NE(std::string::npos, client.output().find("echoed 2000\n")) << client.output();
     EXPECT_NE(std::string::npos, client.output().find("closed 1000\n")) << client.output();

@@ -57,14 +57,6 @@ public:
         m_lines.clear();
         m_messages.clear();
     }
-    // Lengths within the block and zeros behind them, in every block.
-    bool BlocksAreSound() const {
-        for (const _DATA_BLOCK* b : {&m_CombineBlock, &m_ControlBlock, &m_DecodeBlock, &m_FrameBlock, &m_PayloadBlock})
-            if (b->length > kDataBlockBytes || std::any_of(b->data + b->length, b->data + kDataBlockBytes,
-                                                           [](unsigned char c) { return c != 0; }))
-                return false;
-        return true;
-    }
 
 private:
     void Note(int direction, const char* format, va_list args) {

@@ -1,7 +1,8 @@
-"""Usage: ws_soak.py <port> <count> <seconds>
+"""Usage: ws_soak.py <port> <count> <seconds> [<ping interval>]
 
 Connects to the WebSocket server on 127.0.0.1:<port> with the client's
-default keep-alive (a ping every 20 s that must be answered within 20 s),
+keep-alive: a ping every <ping interval> seconds (20 by default) that must
+be answered within twice that time,
 sends <count> messages of random sizes from 1 byte to 100 KB, text and
 binary, back to back, and checks that each comes back intact and in order
 (the server's host echoes every message). It then exchanges a short message
@@ -48,13 +49,14 @@ def fail(reason):
     sys.exit(1)
 
 
-async def main(port, count, seconds):
+async def main(port, count, seconds, ping_interval):
     messages = make_messages(random.Random(611), count)
     digest = hashlib.sha256(b"".join(as_bytes(m) for m in messages)).hexdigest()
     print(f"sent {count} {digest}", flush=True)
     opened = time.monotonic()
     async with websockets.connect(f"ws://127.0.0.1:{port}/soak", max_size=2 * LARGEST, open_timeout=10,
-                                  close_timeout=10) as ws:
+                                  close_timeout=10, ping_interval=ping_interval,
+                                  ping_timeout=2 * ping_interval) as ws:
         async def send_all():
             for message in messages:
                 await ws.send(message)
@@ -79,7 +81,8 @@ async def main(port, count, seconds):
 
 
 try:
-    asyncio.run(main(int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])))
+    asyncio.run(main(int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3]),
+                     float(sys.argv[4]) if len(sys.argv) > 4 else 20.0))
 except (websockets.ConnectionClosed, asyncio.TimeoutError) as error:
     fail(f"{type(error).__name__}: {error}")
 print("end", flush=True)

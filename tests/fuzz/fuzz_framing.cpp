@@ -1,0 +1,212 @@
+// Message framing and assembly, as the client and the server sessions read:
+// the fuzzer picks the header mode, HeaderIncluded, the session kind (client,
+// server as designed, server with "SplitReads") and an end marker, and cuts
+// the bytes into reads. A small reference parser, written from the framing
+// rules, says which messages must come out; the assembler must deliver exactly
+// those, in order, none over a block, and keep its blocks clean.
+//
+// Input: one configuration byte, the marker bytes, then reads: a byte c below
+// 0x80 gives a read of the next c + 1 bytes; c from 0x80 on a read of
+// (c - 0x7F) * 800 bytes (at most a socket read) that starts with the next 8
+// input bytes and is filled up with the byte after them.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "FuzzInput.h"
+#include "framing/Framing.h"
+#include "framing/MessageAssembler.h"
+#include "common/SessionReads.h"
+
+namespace {
+
+using Bytes = std::string;
+using View = std::string_view;
+
+class Reference {
+public:
+    Reference(int mode, int included, bool split, bool cut, Bytes marker)
+        : m_mode(mode), m_included(included == 1), m_split(split), m_cut(cut), m_marker(std::move(marker)) {}
+
+    void OnRead(const Bytes& read) {
+        if (!m_pending) return Fresh(read, 0);
+        const size_t take = BelongsToPending(read);
+        if (m_pend.size() + take > kDataBlockBytes) {  // too long: dropped, the read starts anew
+            m_pending = false;
+            return Fresh(read, 0);
+        }
+        m_pend += read.substr(0, take);
+        size_t size = 0;
+        if (!Complete(m_pend, &size)) return;
+        m_pending = false;
+        const Bytes message = Body(m_pend, size);
+        if (Emit(message) && m_split) Fresh(read, take);
+    }
+
+    std::vector<Bytes> delivered;
+    bool m_pending = false;
+    Bytes m_pend;
+
+private:
+    size_t HeaderSize() const { return m_mode == 1 || m_mode == 4 ? 2 : m_mode == 2 || m_mode == 5 ? 4 : 0; }
+
+    // The body length a header announces, as the unsigned 32-bit number the
+    // receiver compares: negative 16-bit lengths become huge.
+    uint64_t Announced(View h) const {
+        const auto b = [&](size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(h[i])); };
+        int16_t n16 = 0;
+        if (m_mode == 5) return uint32_t((b(0) << 24) | (b(1) << 16) | (b(2) << 8) | b(3)) - (m_included ? 4u : 0u);
+        if (m_mode == 1) n16 = static_cast<int16_t>(b(0) | b(1) << 8);
+        if (m_mode == 4) n16 = static_cast<int16_t>(b(0) << 8 | b(1));
+        if (m_mode == 2) {  // as atoi reads the four characters: blanks, a sign, digits
+            size_t i = 0;
+            while (i < 4 && std::strchr(" \t\n\v\f\r", h[i]) && h[i]) ++i;
+            const bool negative = i < 4 && h[i] == '-';
+            if (i < 4 && (h[i] == '-' || h[i] == '+')) ++i;
+            int v = 0;
+            for (; i < 4 && h[i] >= '0' && h[i] <= '9'; ++i) v = v * 10 + (h[i] - '0');
+            n16 = static_cast<int16_t>(negative ? -v : v);
+        }
+        if (m_included) n16 = static_cast<int16_t>(n16 - static_cast<int>(HeaderSize()));
+        return static_cast<uint32_t>(static_cast<int32_t>(n16));
+    }
+
+    // Whether `a` (a message's bytes from its start) holds a whole message;
+    // `size` is its size in `a`.
+    bool Complete(View a, size_t* size) const {
+        const size_t h = HeaderSize();
+        if (h) {
+            if (a.size() < h) return false;
+            const uint64_t body = Announced(a);
+            *size = static_cast<size_t>(h + body);
+            return body <= a.size() - h;
+        }
+        *size = a.size();
+        if (m_mode == 6) {
+            const size_t end = a.find('\x03');
+            if (m_cut && end != View::npos) *size = end + 1;
+            return end != View::npos || a.size() > 102145;
+        }
+        if (m_mode != 0 || m_marker.empty() || a.size() < m_marker.size()) return true;
+        // The marker stands just before the last byte.
+        return a.size() > m_marker.size() && a.substr(a.size() - m_marker.size() - 1, m_marker.size()) == m_marker;
+    }
+
+    Bytes Body(View a, size_t size) const { return Bytes(a.substr(HeaderSize(), size - HeaderSize())); }
+
+    // Bytes of `read` a pending message takes: up to its known end, else all.
+    size_t BelongsToPending(const Bytes& read) const {
+        if (m_mode == 6 && m_cut) {
+            const size_t end = read.find('\x03');
+            return end == Bytes::npos ? read.size() : end + 1;
+        }
+        const size_t h = HeaderSize();
+        const Bytes joined = m_pend + read.substr(0, h);
+        if (h == 0 || joined.size() < h) return read.size();
+        const uint64_t total = h + Announced(joined);
+        if (total > kDataBlockBytes || total <= m_pend.size()) return read.size();
+        return std::min<uint64_t>(total - m_pend.size(), read.size());
+    }
+
+    // Messages of `read` from `pos` on; an incomplete last piece waits.
+    void Fresh(const Bytes& read, size_t pos) {
+        while (pos < read.size()) {
+            const View rest = View(read).substr(pos);
+            size_t size = 0;
+            if (!Complete(rest, &size)) {
+                m_pending = true;
+                m_pend = Bytes(rest);
+                return;
+            }
+            if (!Emit(Body(rest, size)) || !m_split) return;
+            pos += size;
+        }
+    }
+
+    // An empty body is notified but ends its read.
+    bool Emit(const Bytes& body) {
+        delivered.push_back(body);
+        return !body.empty();
+    }
+
+    int m_mode;
+    bool m_included, m_split, m_cut;
+    Bytes m_marker;
+};
+
+Bytes NextRead(fuzz::Input& in) {
+    const uint8_t c = in.Byte();
+    if (c < 0x80) return in.Take(c + 1u);
+    Bytes read = in.Take(8);
+    const char fill = static_cast<char>(in.Byte());
+    read.resize(std::min<size_t>((c - 0x7Fu) * 800u, kSessionReadBytes), fill);
+    return read;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::Input in(data, size);
+    const uint8_t config = in.Byte();
+    FramingSettings settings;
+    settings.netHeader = config % 7;
+    settings.headerIncluded = (config >> 3) & 1;
+    settings.recvDataDelayTimeOut = INT_MAX;  // no time-out within a run
+    const int side = (config >> 4) % 3;       // 0 client, 1 server as designed, 2 server with SplitReads
+    const bool split = side != 1;
+    settings.cutAtEndByte = side == 2;
+    if (side == 0) settings.endMarker = in.Take(config >> 6);
+
+    std::vector<Bytes> notified, queued;
+    int readNumber = 0;  // passed as each read's error code, which every message of it must carry
+    auto assembler = std::make_unique<CMessageAssembler>(
+        nullptr,
+        MessageDelivery{[&](const unsigned char* bytes, int length, int error) {
+                            FUZZ_CHECK(error == readNumber);
+                            FUZZ_CHECK(length >= 0 && static_cast<uint32_t>(length) <= kDataBlockBytes);
+                            notified.emplace_back(reinterpret_cast<const char*>(bytes), length);
+                        },
+                        [&](const _DATA_BLOCK& block) {
+                            FUZZ_CHECK(block.length <= kDataBlockBytes);
+                            queued.emplace_back(reinterpret_cast<const char*>(block.data), block.length);
+                        }},
+        split);
+    Reference reference(settings.netHeader, settings.headerIncluded, split, settings.cutAtEndByte,
+                        settings.endMarker);
+    while (!in.Empty()) {
+        const Bytes read = NextRead(in);
+        assembler->OnRead(reinterpret_cast<const unsigned char*>(read.data()), static_cast<int>(read.size()),
+                          ++readNumber, settings);
+        reference.OnRead(read);
+        FUZZ_CHECK(notified.size() == reference.delivered.size());
+    }
+    FUZZ_CHECK(notified == reference.delivered);
+    std::vector<Bytes> nonEmpty;
+    std::copy_if(notified.begin(), notified.end(), std::back_inserter(nonEmpty), [](const Bytes& m) { return !m.empty(); });
+    FUZZ_CHECK(queued == nonEmpty);
+
+    // What waits is what the reference keeps, and nothing lies behind it.
+    const _DATA_BLOCK& block = assembler->AssemblyBlock();
+    FUZZ_CHECK(assembler->IsPending() == (reference.m_pending ? 1 : 0));
+    FUZZ_CHECK(block.length <= kDataBlockBytes);
+    if (reference.m_pending) FUZZ_CHECK(Bytes(reinterpret_cast<const char*>(block.data), block.length) == reference.m_pend);
+    FUZZ_CHECK(fuzz::AllZero(block.data + block.length, kDataBlockBytes - block.length));
+
+    // The sender's frame of each message is read back as one whole frame.
+    const uint32_t h = FrameHeaderSize(settings.netHeader);
+    const uint32_t limit = settings.netHeader == 2 ? 9999 : h == 2 ? 32767 : kDataBlockBytes - h;
+    auto frame = std::make_unique<_DATA_BLOCK>();
+    for (const Bytes& m : nonEmpty) {
+        if (h == 0 || m.size() + (settings.headerIncluded ? h : 0) > limit) continue;
+        frame->length = static_cast<uint32_t>(m.size());
+        std::memcpy(frame->data, m.data(), m.size());
+        FUZZ_CHECK(BuildFrame(settings.netHeader, settings.headerIncluded, frame.get()) == m.size() + h);
+        FUZZ_CHECK(CompleteFrameSize(settings.netHeader, settings.headerIncluded, frame->data, frame->length) ==
+                   frame->length);
+        FUZZ_CHECK(std::memcmp(frame->data + h, m.data(), m.size()) == 0);
+    }
+    return 0;
+}
