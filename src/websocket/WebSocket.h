@@ -58,9 +58,9 @@ public:
     void SetSplitReads(int value) { m_bSplitReads = value == 1; }
     // 1: the server obligations of RFC 6455 (see above).
     void SetStrict(int value) { m_bStrict = value == 1; }
-    // 1: the peer's bytes in the read and handshake traces are escaped
+    // Nonzero: the peer's bytes in the read and handshake traces are escaped
     // (PeerTraceText), so that they cannot forge trace records.
-    void SetTraceEscapes(int value) { m_bTraceEscapes = value == 1; }
+    void SetTraceEscapes(int value) { m_bTraceEscapes = value != 0; }
     int IsSplitReads() const { return m_bSplitReads; }
     int IsStrict() const { return m_bStrict; }
     int IsWebsocket() const { return m_bIsWebsocket; }
