@@ -85,7 +85,8 @@ TEST(ToolTest, ClientSendsLinesAndPrintsMessages) {
     ChildProcess tool(TOLVANE_TOOL, {"client", "--config", scene.ini, "--log", scene.logDir, "--hex"});
     ASSERT_TRUE(peer.Accept(10000));
     ASSERT_TRUE(tool.WaitForOutput("connected", 10000)) << tool.output();
-    EXPECT_NE(std::string::npos, tool.output().find("note: CleanFraming=1, CloseOnPartialSend=1 added to [TcpClientSession-0]"))
+    EXPECT_NE(std::string::npos,
+              tool.output().find("note: CleanFraming=1, CloseOnPartialSend=1 added to [TcpClientSession-0]"))
         << tool.output();
     tool.Write("hello\n");
     EXPECT_EQ(std::string("\0\0\0\5hello", 9), peer.Receive(9));
@@ -125,9 +126,8 @@ TEST(ToolTest, ServerTurnsOnItsKeysAndTraceShowsEscapesAsWritten) {
     scene.ConfigureServer("netheader=5");
     ChildProcess tool(TOLVANE_TOOL, {"server", "--config", scene.ini, "--log", scene.logDir});
     ASSERT_TRUE(tool.WaitForOutput("listening on port", 10000)) << tool.output();
-    EXPECT_NE(std::string::npos,
-              tool.output().find("note: CleanFraming=1, CloseOnPartialSend=1, TraceEscapes=1 added to [TcpServerSession-0]"))
-        << tool.output();
+    const std::string note = "note: CleanFraming=1, CloseOnPartialSend=1, TraceEscapes=1 added to [TcpServerSession-0]";
+    EXPECT_NE(std::string::npos, tool.output().find(note)) << tool.output();
     TcpConnection peer;
     ASSERT_TRUE(peer.Connect(scene.port));
     const std::string forged = "\r\n2026-12-06 07:00:00.000 :forged";
