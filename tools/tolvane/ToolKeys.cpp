@@ -46,7 +46,7 @@ std::string TurnOnToolKeys(HostConfig* config, const std::string& folder, std::v
     added->clear();
     for (const char* key : kToolKeys) {
         char value[8] = {};
-        const char* const unset = "\x01";  // no value a file can hold
+        const char* const unset = "\x01";  // a value no configuration holds: the key is missing
         platform::GetPrivateProfileStringA(config->section.c_str(), key, unset, value, sizeof value,
                                            config->file.c_str());
         if (std::string(value) == unset) added->push_back(key);
