@@ -1,7 +1,6 @@
 #include "framing/ReceiveTrace.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "framing/DataBlockOps.h"
@@ -15,16 +14,8 @@ void WriteReadFailedTrace(CTraceLog& log, int error, int n, int lastError) {
 void WriteReadTrace(CTraceLog& log, int error, const _DATA_BLOCK& read, int n) {
     if (n > 2) {
         const size_t len = std::min<size_t>(static_cast<size_t>(n), kDataBlockBytes);
-        if (log.m_nTraceEscapes != 0) {
-            const char* text = reinterpret_cast<const char*>(read.data + 2);
-            const std::string escaped = EscapeTraceText(text, strnlen(text, len - 2));
-            log.WriteLog("[OnReceive(%d). recvLen(%d)]:[%02X%02X]%s", error, n, read.data[0], read.data[1],
-                         escaped.c_str());
-            return;
-        }
-        // "%.*s" stops at a zero byte, as "%s" of a copy up to it would.
-        log.WriteLog("[OnReceive(%d). recvLen(%d)]:[%02X%02X]%.*s", error, n, read.data[0], read.data[1],
-                     static_cast<int>(len - 2), reinterpret_cast<const char*>(read.data + 2));
+        const std::string text = PeerTraceText(read.data + 2, len - 2, log.m_nTraceEscapes != 0);
+        log.WriteLog("[OnReceive(%d). recvLen(%d)]:[%02X%02X]%s", error, n, read.data[0], read.data[1], text.c_str());
     } else {
         log.WriteLog("[OnReceive(%d). recvLen(%d)]:[%02X%02X]", error, n, read.data[0], read.data[1]);
     }

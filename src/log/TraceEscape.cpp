@@ -1,5 +1,7 @@
 #include "log/TraceEscape.h"
 
+#include <cstring>
+
 std::string EscapeTraceText(const char* text, size_t len) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -16,4 +18,10 @@ std::string EscapeTraceText(const char* text, size_t len) {
         }
     }
     return out;
+}
+
+std::string PeerTraceText(const void* data, size_t len, bool escape) {
+    const char* text = static_cast<const char*>(data);
+    const size_t n = strnlen(text, len);
+    return escape ? EscapeTraceText(text, n) : std::string(text, n);
 }

@@ -72,6 +72,7 @@ void CServer::ReadConfig(int index) {
     m_Session.SetSplitReads(s.SplitReads);
     m_Session.SetCloseOnPartialSend(s.safeguards.CloseOnPartialSend != 0);
     m_Session.SetStrict(s.WebsocketStrict);
+    m_Session.SetTraceEscapes(s.safeguards.TraceEscapes);
     m_Session.SetWebsocket(s.IsWebsocket);
     m_Session.SetUTF8TextData(s.IsUTF8TextData);
     m_Session.SetUTF8TextCodePage(s.UTF8TextCodePage);

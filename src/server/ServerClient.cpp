@@ -49,7 +49,13 @@ void CServerClient::WriteLogEx(int direction, const char* format, ...) {
 }
 
 int CServerClient::Send(const void* data, int length, int /*flags*/) {
-    std::lock_guard<std::recursive_mutex> lock(m_writeLock);
+    std::lock_guard<std::recursive_mutex> lock(m_writeLock);  // the socket stays this connection's meanwhile
+    const int written = WriteConnection(data, length);
+    if (written == length || !m_bCloseOnPartialSend) return written;
+    return CloseAfterPartialSend(*m_pServer, *this, written, length);
+}
+
+int CServerClient::WriteConnection(const void* data, int length) {
     // A write waiting for room gives up once the connection closes.
     auto closing = [this] { return m_nClosesWaiting > 0 || GetSocketHandle() == platform::kInvalidSocket; };
     if (m_pServer->UsesTls()) return m_pServer->Tls().iSSLSend(data, length, closing);  // waits for room itself
@@ -173,13 +179,6 @@ void CServerClient::OnReceive(int error) {
     m_assembler.OnRead(m_RawBlock.data, n, error, framing);
 }
 
-int CServerClient::SendWholeFrame(const unsigned char* framed, int framedLen) {
-    std::lock_guard<std::recursive_mutex> lock(m_writeLock);  // the socket stays this connection's meanwhile
-    const int written = Send(framed, framedLen, 0);
-    if (written == framedLen || !m_bCloseOnPartialSend) return written;
-    return CloseAfterPartialSend(*m_pServer, *this, written, framedLen);
-}
-
 void CServerClient::OnWSMessage(const unsigned char* data, int length, _DATA_BLOCK* block) {
     if (CHostEvents* service = m_pService.load()) service->OnReceive(data, static_cast<unsigned long>(length), 0);
     if (block && block->length != 0) m_pServer->PushDataBlock(*block);
@@ -197,7 +196,7 @@ int CServerClient::SendFramed(const void* data, int len, const void* logText, in
             // A WebSocket peer gets the host's bytes as they are, in one text frame.
             if (IsWebsocket())
                 return SendWSFrame(static_cast<const unsigned char*>(data), static_cast<unsigned>(len));
-            return SendWholeFrame(framed, framedLen);
+            return Send(framed, framedLen, 0);
         },
         [] { return GetSocketError(); });
 }

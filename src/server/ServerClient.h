@@ -24,8 +24,10 @@ public:
     explicit CServerClient(CServer* server);
     ~CServerClient() override;
 
-    // TLS sessions write through the server's TLS object; plain ones write
-    // the whole buffer, waiting for room in a full socket buffer.
+    // Every write of the session: framed host messages, WebSocket frames and
+    // replies. TLS sessions write through the server's TLS object; plain ones
+    // write the whole buffer, waiting for room in a full socket buffer. With
+    // "CloseOnPartialSend" a buffer not written whole ends the connection (-1).
     int Send(const void* data, int length, int flags) override;
     void Close() override;
     void OnClose(int error) override;
@@ -75,9 +77,9 @@ private:
     platform::SOCKET DetachSocket();
     // Closes a detached socket once no write uses it.
     void ReleaseSocket(platform::SOCKET s);
-    // Sends one framed host message; with "CloseOnPartialSend" a frame not
-    // sent whole ends the connection (-1).
-    int SendWholeFrame(const unsigned char* framed, int framedLen);
+    // Writes the buffer whole, over TLS or waiting for room in a full socket
+    // buffer; the bytes written, or -1.
+    int WriteConnection(const void* data, int length);
 
     CServer* const m_pServer;
     std::atomic<CHostEvents*> m_pService{nullptr};

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "framing/DataBlockOps.h"
+#include "log/TraceEscape.h"
 #include "platform/CodePage.h"
 
 CWebSocket::CWebSocket()
@@ -56,9 +57,13 @@ void CWebSocket::TraceRead(const unsigned char* data, int length) {
     const unsigned second = length > 1 ? data[1] : 0;
     if (length > 2)
         WriteLog("[OnReceive(%d). recvLen(%d)]:[%02X%02X]%s", 0, length, first, second,
-                 BytesText(data + 2, static_cast<size_t>(length) - 2).c_str());
+                 PeerText(data + 2, static_cast<size_t>(length) - 2).c_str());
     else
         WriteLog("[OnReceive(%d). recvLen(%d)]:[%02X%02X]", 0, length, first, second);
+}
+
+std::string CWebSocket::PeerText(const void* data, size_t length) const {
+    return PeerTraceText(data, length, m_bTraceEscapes != 0);
 }
 
 unsigned CWebSocket::TextCodePage() const {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "common/AsyncSocketEx.h"
 #include "common/DataBlock.h"
@@ -57,6 +58,9 @@ public:
     void SetSplitReads(int value) { m_bSplitReads = value == 1; }
     // 1: the server obligations of RFC 6455 (see above).
     void SetStrict(int value) { m_bStrict = value == 1; }
+    // Nonzero: the peer's bytes in the read and handshake traces are escaped
+    // (PeerTraceText), so that they cannot forge trace records.
+    void SetTraceEscapes(int value) { m_bTraceEscapes = value != 0; }
     int IsSplitReads() const { return m_bSplitReads; }
     int IsStrict() const { return m_bStrict; }
     int IsWebsocket() const { return m_bIsWebsocket; }
@@ -153,6 +157,8 @@ private:
     // reached; `messageOpcode` that of the message's first frame.
     Fragment CollectFragment(int opcode, int more, uint64_t* total, int* messageOpcode);
     void TraceRead(const unsigned char* data, int length);
+    // The peer's bytes as the traces show them.
+    std::string PeerText(const void* data, size_t length) const;
     unsigned TextCodePage() const;
 
     mutable std::mutex m_stateLock;  // m_Handshake, m_CombineBlock, m_bDroppingMessage, m_nMessageOpcode
@@ -163,6 +169,7 @@ private:
     std::mutex m_sendLock;
     std::atomic<int> m_bSplitReads{0};
     std::atomic<int> m_bStrict{0};
+    std::atomic<int> m_bTraceEscapes{0};
 
     // Split reads, reading thread only: the incomplete end of earlier reads
     // (an opening request, or one frame: header and at most a block of

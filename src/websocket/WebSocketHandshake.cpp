@@ -46,9 +46,10 @@ int CWebSocket::ParseHandshake(const unsigned char* data, int length) {
         m_bHandshakeDone = accepted;
     }
     if (!isGet)
-        WriteLogEx(3, "Parse Websocket Handshake Eroor .\r\n%s", text.c_str());
+        WriteLogEx(3, "Parse Websocket Handshake Eroor .\r\n%s", PeerText(text.data(), text.size()).c_str());
     else if (!accepted)
-        WriteLogEx(3, "Parse Websocket Handshake Eroor Miss Sec-WebSocket-Key.\r\n%s", rest.c_str());
+        WriteLogEx(3, "Parse Websocket Handshake Eroor Miss Sec-WebSocket-Key.\r\n%s",
+                   PeerText(rest.data(), rest.size()).c_str());
     return accepted;
 }
 

@@ -9,6 +9,7 @@
 #include <openssl/ssl.h>
 
 #include "support/Harness.h"
+#include "websocket/WebSocketTestKit.h"
 
 using namespace testsupport;
 
@@ -17,6 +18,7 @@ namespace {
 struct SideParam {
     bool server;
     bool tls;
+    bool websocket = false;  // server only: the peer speaks WebSocket
 };
 
 // The test's end of a TLS connection over a blocking descriptor.
@@ -81,6 +83,8 @@ public:
         return WaitUntil([&] { return host.connects > before; }, std::chrono::milliseconds(10000));
     }
     bool Send(const std::string& bytes) { return m_tlsEnd ? m_tlsEnd->Send(bytes) : Connection().Send(bytes); }
+    // The WebSocket peer's opening handshake; true once the server has answered it.
+    bool Open() { return Send(wstest::kSampleRequest) && scene.WaitForTrace("Sec-WebSocket-Accept: "); }
     TcpConnection& Connection() { return m_server ? raw : static_cast<TcpConnection&>(listener); }
     std::string Next(unsigned long timeoutMs = 5000) { return NextMessage(host, timeoutMs); }
 
@@ -96,11 +100,13 @@ private:
 };
 
 std::string SideName(const ::testing::TestParamInfo<SideParam>& info) {
-    return std::string(info.param.server ? "Server" : "Client") + (info.param.tls ? "Tls" : "Plain");
+    return std::string(info.param.server ? "Server" : "Client") + (info.param.tls ? "Tls" : "Plain") +
+           (info.param.websocket ? "WebSocket" : "");
 }
 
 class KeysPlain : public ::testing::TestWithParam<SideParam> {};
 class KeysPlainAndTls : public ::testing::TestWithParam<SideParam> {};
+class KeysSend : public ::testing::TestWithParam<SideParam> {};
 
 TEST_P(KeysPlainAndTls, CleanFramingStartsEachConnectionAfreshAndSkipsEmptyFrames) {
     const bool server = GetParam().server;
@@ -144,13 +150,20 @@ TEST_P(KeysPlainAndTls, CleanFramingStartsEachConnectionAfreshAndSkipsEmptyFrame
     }
 }
 
-TEST_P(KeysPlainAndTls, CloseOnPartialSendEndsAConnectionLeftWithHalfAFrame) {
-    const std::string body(100000, 'x');
+TEST_P(KeysSend, CloseOnPartialSendEndsAConnectionLeftWithHalfAFrame) {
+    const bool websocket = GetParam().websocket;
+    // A WebSocket text frame carries less than 32768 bytes; both headers take 4 bytes.
+    const std::string body(websocket ? 30000 : 100000, 'x');
     const int framed = static_cast<int>(body.size()) + 4;
     for (int key : {0, 1}) {
         SCOPED_TRACE("CloseOnPartialSend=" + std::to_string(key));
         Side side(GetParam());
-        ASSERT_TRUE(side.Start("netheader=5\nCloseOnPartialSend=" + std::to_string(key), "SndRcvTimeout=300"));
+        ASSERT_TRUE(side.Start(std::string(websocket ? "IsWebsocket=1" : "netheader=5") +
+                                   "\nCloseOnPartialSend=" + std::to_string(key),
+                               "SndRcvTimeout=300"));
+        if (websocket) {
+            ASSERT_TRUE(side.Open());
+        }
         // The peer reads nothing: the socket buffers fill up.
         int result = framed;
         for (int i = 0; i < 2000 && result == framed; ++i)
@@ -162,7 +175,7 @@ TEST_P(KeysPlainAndTls, CloseOnPartialSendEndsAConnectionLeftWithHalfAFrame) {
             continue;
         }
         EXPECT_EQ(-1, result);
-        EXPECT_TRUE(side.scene.WaitForTrace(" of 100004 Bytes). Connection Closed.\r\n"));
+        EXPECT_TRUE(side.scene.WaitForTrace(" of " + std::to_string(framed) + " Bytes). Connection Closed.\r\n"));
         if (GetParam().server) {
             EXPECT_TRUE(WaitUntil([&] { return side.host.GetNetworkStatus() == 1; }));
             EXPECT_TRUE(side.Connection().WaitClosed());
@@ -248,11 +261,31 @@ TEST_P(KeysPlain, TraceEscapesKeepsEachRecordOnOneLine) {
     }
 }
 
+// The WebSocket layer's read trace and handshake error trace show a peer's
+// bytes: here an opening request that is none, which then also reaches the
+// host as a plain message.
+TEST(KeysWebSocket, TraceEscapesCoversTheReadAndHandshakeTraces) {
+    const std::string forged = "\r\n2026-12-06 07:00:00.000 :forged";
+    for (int key : {0, 1}) {
+        SCOPED_TRACE("TraceEscapes=" + std::to_string(key));
+        Side side({true, false, true});
+        ASSERT_TRUE(side.Start("IsWebsocket=1\nTraceEscapes=" + std::to_string(key)));
+        ASSERT_TRUE(side.Send("HEAD / HTTP/1.1" + forged + "\r\n\r\n"));
+        EXPECT_TRUE(side.scene.WaitForTrace(key ? "\\x0D\\x0A2026-12-06 07:00:00.000 :forged" : forged, 3));
+        EXPECT_EQ(key ? 0u : 3u, CountOf(side.scene.Trace(), forged));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Sides, KeysPlain, ::testing::Values(SideParam{false, false}, SideParam{true, false}),
                          SideName);
 INSTANTIATE_TEST_SUITE_P(Sides, KeysPlainAndTls,
                          ::testing::Values(SideParam{false, false}, SideParam{false, true}, SideParam{true, false},
                                            SideParam{true, true}),
+                         SideName);
+INSTANTIATE_TEST_SUITE_P(Sides, KeysSend,
+                         ::testing::Values(SideParam{false, false}, SideParam{false, true}, SideParam{true, false},
+                                           SideParam{true, true}, SideParam{true, false, true},
+                                           SideParam{true, true, true}),
                          SideName);
 
 }  // namespace

@@ -77,13 +77,17 @@ TEST(ToolTest, ClientInCurrentFolderSaysWhyItCannotSend) {
     EXPECT_FALSE(std::filesystem::is_empty(dir.file("Log"), ec)) << "no trace in ./Log/";
 }
 
+// A key the section sets itself is left as it is.
 TEST(ToolTest, ClientSendsLinesAndPrintsMessages) {
     ClientScene scene;
     LoopbackPeer peer;
-    scene.Configure(peer.port(), "netheader=5");
+    scene.Configure(peer.port(), "netheader=5\ntraceescapes=0");
     ChildProcess tool(TOLVANE_TOOL, {"client", "--config", scene.ini, "--log", scene.logDir, "--hex"});
     ASSERT_TRUE(peer.Accept(10000));
     ASSERT_TRUE(tool.WaitForOutput("connected", 10000)) << tool.output();
+    EXPECT_NE(std::string::npos,
+              tool.output().find("note: CleanFraming=1, CloseOnPartialSend=1 added to [TcpClientSession-0]"))
+        << tool.output();
     tool.Write("hello\n");
     EXPECT_EQ(std::string("\0\0\0\5hello", 9), peer.Receive(9));
     ASSERT_TRUE(peer.Send(std::string("\0\0\0\2hi", 6)));
@@ -112,6 +116,36 @@ TEST(ToolTest, EchoServerAnswersEveryMessage) {
     EXPECT_EQ(Frame(5, "ping"), peer.Receive(8));
     EXPECT_TRUE(tool.WaitForOutput("received 4 bytes: ping", 10000)) << tool.output();
     EXPECT_FALSE(tool.WaitForExit(0));
+}
+
+// The server turns on its keys (the section names none of them): a peer's
+// message that holds a line break and a time stamp stays on its record's
+// line, and the trace reader prints the escapes as written.
+TEST(ToolTest, ServerTurnsOnItsKeysAndTraceShowsEscapesAsWritten) {
+    ServerScene scene;
+    scene.ConfigureServer("netheader=5");
+    ChildProcess tool(TOLVANE_TOOL, {"server", "--config", scene.ini, "--log", scene.logDir});
+    ASSERT_TRUE(tool.WaitForOutput("listening on port", 10000)) << tool.output();
+    const std::string note = "note: CleanFraming=1, CloseOnPartialSend=1, TraceEscapes=1 added to [TcpServerSession-0]";
+    EXPECT_NE(std::string::npos, tool.output().find(note)) << tool.output();
+    TcpConnection peer;
+    ASSERT_TRUE(peer.Connect(scene.port));
+    const std::string forged = "\r\n2026-12-06 07:00:00.000 :forged";
+    ASSERT_TRUE(peer.Send(Frame(5, "pay" + forged)));
+    ASSERT_TRUE(tool.WaitForOutput(":forged", 10000)) << tool.output();
+    tool.CloseInput();
+    EXPECT_TRUE(tool.WaitForExit(10000));
+    std::string file;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(scene.logDir, ec))
+        if (entry.path().extension() == ".log") file = entry.path().string();
+    const std::string written = ReadTextFile(file);
+    EXPECT_NE(std::string::npos, written.find("RECEIVE:pay\\x0D\\x0A2026-12-06 07:00:00.000 :forged\r\n")) << written;
+    EXPECT_EQ(0u, CountOf(written, forged));
+    ChildProcess reader(TOLVANE_TOOL, {"trace", file});
+    EXPECT_TRUE(reader.WaitForOutput(written.substr(written.size() / 2), 10000));
+    EXPECT_TRUE(reader.WaitForExit(10000));
+    EXPECT_EQ(written, reader.output());
 }
 
 // The trace reader prints what was written, scrambled or not: records

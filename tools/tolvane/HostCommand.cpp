@@ -11,11 +11,13 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <Tolvane.h>
 
 #include "Commands.h"
 #include "HostConfig.h"
+#include "ToolKeys.h"
 #include "TraceWatch.h"
 
 namespace {
@@ -154,6 +156,18 @@ int RunHost(const HostOptions& options, bool server) {
     }
     std::error_code ec;
     const std::string logFolder = std::filesystem::absolute(options.log.empty() ? "Log" : options.log, ec).string() + "/";
+    std::vector<std::string> added;
+    const std::string copyProblem = TurnOnToolKeys(&config, logFolder, &added);
+    if (!copyProblem.empty()) {
+        std::fprintf(stderr, "tolvane: %s\n", copyProblem.c_str());
+        return 1;
+    }
+    if (!added.empty()) {
+        std::string keys;
+        for (const std::string& key : added) keys += (keys.empty() ? "" : ", ") + key + "=1";
+        Print("note: " + keys + " added to [" + config.section + "] (see SESSION KEYS in tolvane --help); " +
+              "the library reads " + config.file);
+    }
     PrintingHost host(options);
     host.SetConfigPathName(config.file.c_str());
     host.SetLogPath(logFolder.c_str());
