@@ -13,8 +13,8 @@ const char* const kToolKeys[3] = {"CleanFraming", "CloseOnPartialSend", "TraceEs
 namespace {
 
 std::string Trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t\r");
-    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
+    const size_t b = s.find_first_not_of(" \t");
+    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
 bool SameName(const std::string& a, const std::string& b) {
@@ -31,7 +31,9 @@ bool SameName(const std::string& a, const std::string& b) {
 size_t SectionBody(const std::string& text, const std::string& section) {
     for (size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; at < text.size();) {
         size_t eol = text.find('\n', at);
-        const std::string line = Trim(text.substr(at, eol == std::string::npos ? std::string::npos : eol - at));
+        std::string line = text.substr(at, eol == std::string::npos ? std::string::npos : eol - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // one CR of a CR LF line end, as the reader
+        line = Trim(line);
         if (!line.empty() && line[0] == '[' && SameName(Trim(line.substr(1, line.find(']') - 1)), Trim(section)))
             return eol == std::string::npos ? text.size() : eol + 1;
         if (eol == std::string::npos) break;
