@@ -112,6 +112,8 @@ TEST(ClientSessionTest, HostListRotatesAfterEachLossAndEachFailedCycle) {
     EXPECT_FALSE(peers[2].Accept(100));
 }
 
+// In every state, and from inside the host's own OnConnect, a stop ends the
+// session at once.
 TEST(ClientSessionTest, StopEndsTheSessionInEveryState) {
     LoopbackPeer peer;
     FullBacklogListener full;
@@ -120,23 +122,34 @@ TEST(ClientSessionTest, StopEndsTheSessionInEveryState) {
         const char* name;
         int port;
         std::string extra, reached;  // keys, and the trace line that shows the state was reached
+        bool inOnConnect;
     };
     const Case cases[] = {
-        {"connected", peer.port(), "", "Connect OK."},
-        {"connecting", refusing, "[NetworkPara_client_0]\nReconnInterval=60000\n", "ReConnect......"},
+        {"connected", peer.port(), "", "Connect OK.", false},
+        {"connecting", refusing, "[NetworkPara_client_0]\nReconnInterval=60000\n", "ReConnect......", false},
         {"pausing", peer.port(), "[NetworkPara_client_0]\nConnectContinues=0\nReconnInterval=60000\n",
-         "Create Socket Success."},
-        {"hanging connect", full.port(), "", "Create Socket Success."},
+         "Create Socket Success.", false},
+        {"hanging connect", full.port(), "", "Create Socket Success.", false},
+        {"inside OnConnect", peer.port(), "", "", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ClientScene scene;
         RecordingHost host;
+        std::atomic<long> stopMs{-1};
+        auto stop = [&] {
+            auto start = Clock::now();
+            EXPECT_EQ(0, host.StopTolvane());
+            stopMs = MsSince(start);
+        };
+        if (c.inOnConnect) host.onConnect = stop;
         ASSERT_EQ(0, scene.Start(host, c.port, c.extra));
-        ASSERT_TRUE(scene.WaitForTrace(c.reached));
-        auto start = Clock::now();
-        EXPECT_EQ(0, host.StopTolvane());
-        EXPECT_LT(MsSince(start), 3000);
+        if (!c.inOnConnect) {
+            ASSERT_TRUE(scene.WaitForTrace(c.reached));
+            stop();
+        }
+        ASSERT_TRUE(WaitUntil([&] { return stopMs >= 0; }));
+        EXPECT_LT(stopMs, 3000);
         EXPECT_EQ(1, host.GetNetworkStatus());
         EXPECT_TRUE(scene.WaitForTrace("SetExitFlag TRUE EXIT"));
     }
@@ -178,24 +191,6 @@ TEST(ClientSessionTest, StopWaitsForANotificationInProgress) {
     host.StopTolvane();
     stopped = true;
     EXPECT_TRUE(handlerDone);
-}
-
-// A host may stop the service from inside its own notifications.
-TEST(ClientSessionTest, StopFromInsideANotification) {
-    LoopbackPeer peer;
-    ClientScene scene;
-    RecordingHost host;
-    std::atomic<long> stopMs{-1};
-    host.onConnect = [&] {
-        auto start = Clock::now();
-        host.StopTolvane();
-        stopMs = MsSince(start);
-    };
-    ASSERT_EQ(0, scene.Start(host, peer.port()));
-    ASSERT_TRUE(WaitUntil([&] { return stopMs >= 0; }));
-    EXPECT_LT(stopMs, 3000);
-    EXPECT_EQ(1, host.GetNetworkStatus());
-    EXPECT_TRUE(scene.WaitForTrace("SetExitFlag TRUE EXIT"));
 }
 
 TEST(ClientSessionTest, StartsOnceAndRepeatedStartStopLeaksNothing) {

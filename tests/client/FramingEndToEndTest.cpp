@@ -65,19 +65,10 @@ TEST(FramingEndToEndTest, MessagesSpanningSharingAndOutlastingReads) {
     EXPECT_EQ("you", client.Next());
     EXPECT_TRUE(client.scene.WaitForTrace("\r\nRECEIVE:you\r\n"));
 
-    // One frame in three reads of 2, 3 and 4 bytes.
-    const std::string frame = Bytes({0, 0, 0, 5}) + "hello";
-    ASSERT_TRUE(client.peer.Send(frame.substr(0, 2)));
-    ASSERT_TRUE(client.scene.WaitForTrace("Network Status Is Not Good. StartTick(50000)"));
-    ASSERT_TRUE(client.peer.Send(frame.substr(2, 3)));
-    ASSERT_TRUE(client.scene.WaitForTrace(":OnReceive(Len=3).\r\n"));
-    ASSERT_TRUE(client.peer.Send(frame.substr(5)));
-    EXPECT_EQ("hello", client.Next());
-    EXPECT_EQ(1u, CountOf(client.scene.Trace(), "Network Status Is Not Good."));
-
-    // An incomplete message older than its time-out is discarded.
+    // An incomplete message older than its time-out is discarded. (How a
+    // message across reads is traced: ServerFraming.MessageAcrossReads.)
     ASSERT_TRUE(client.peer.Send(Bytes({0, 0, 0, 9}) + "lost"));
-    ASSERT_TRUE(client.scene.WaitForTrace("Network Status Is Not Good. StartTick(50000)", 2));
+    ASSERT_TRUE(client.scene.WaitForTrace("Network Status Is Not Good. StartTick(50000)"));
     FakeTick::now += 2000;
     ASSERT_TRUE(client.peer.Send(Bytes({0, 0, 0, 3}) + "new"));
     EXPECT_EQ("new", client.Next());

@@ -45,11 +45,4 @@ TEST_F(ClientConfigTest, HostListHoldsOwnSessionFirstThenTheOthersAscending) {
     EXPECT_EQ(120u, Read("[Client]\nAutoConnectOtherServer=1\n[SESSIONNUM]\nclientnum=500\n", 0).hosts.size());
 }
 
-TEST_F(ClientConfigTest, NetworkModeDefaultsToClient) {
-    testsupport::WriteTextFile(path, "[network]\n");
-    EXPECT_EQ(0, ReadNetworkMode(path.c_str()));
-    testsupport::WriteTextFile(path, "[NETWORK]\ntcpipmode=1\n");
-    EXPECT_EQ(1, ReadNetworkMode(path.c_str()));
-}
-
 }  // namespace

@@ -99,6 +99,14 @@ std::vector<intptr_t> WindowMessages() {
     return g_windowMessages;
 }
 
+// The next message Recv gives within `timeoutMs`, or "<none>" (result 1).
+std::string Recv(ONetworkItf* net, unsigned long timeoutMs) {
+    static unsigned char buf[102400];
+    int len = 0;
+    const int result = net->Recv(0, 0, 0, buf, &len, timeoutMs);
+    return result == 1 ? "<none>" : result ? "<" + std::to_string(result) + ">" : std::string(reinterpret_cast<char*>(buf), len);
+}
+
 TEST(FactoryInterfaceTest, ControlReceiveAndHostWindowMessages) {
     ClientScene scene;
     LoopbackPeer peer;
@@ -106,9 +114,7 @@ TEST(FactoryInterfaceTest, ControlReceiveAndHostWindowMessages) {
     ExeFolder exe(scene.dir, false);
     SetHostWindowProc(&RecordWindow);
     ONetworkItf* net = CreateNetworkInstance();
-    static unsigned char buf[102400];
-    int len = 0;
-    EXPECT_EQ(1, net->Recv(0, 0, 0, buf, &len, 10));  // idle client: nothing, at once
+    EXPECT_EQ("<none>", Recv(net, 10));  // idle client: nothing, at once
     EXPECT_EQ(1, net->GetStatus(0, 0));
     EXPECT_EQ(0, net->Control(nullptr, scene.logDir.c_str(), nullptr, 0));
     EXPECT_EQ(0, net->Control("host text", scene.dir.file("elsewhere").c_str(), nullptr, 0));  // only the text
@@ -118,10 +124,9 @@ TEST(FactoryInterfaceTest, ControlReceiveAndHostWindowMessages) {
     ASSERT_EQ(0, net->Start(0, 0));
     ASSERT_TRUE(peer.Accept());
     ASSERT_TRUE(WaitUntil([&] { return net->GetStatus(0, 0) == 0; }));
-    EXPECT_EQ(1, net->Recv(0, 0, 0, buf, &len, 50));  // connected, nothing came: 1, not -1
+    EXPECT_EQ("<none>", Recv(net, 50));  // connected, nothing came: 1, not -1
     ASSERT_TRUE(peer.Send(std::string("\0\0\0\2ok", 6)));
-    EXPECT_EQ(0, net->Recv(0, 0, 0, buf, &len, 5000));
-    EXPECT_EQ("ok", std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(len)));
+    EXPECT_EQ("ok", Recv(net, 5000));
     peer.Close();
     EXPECT_TRUE(WaitUntil([&] { return WindowMessages().size() == 2; }));
     EXPECT_EQ((std::vector<intptr_t>{1, 2}), WindowMessages());
@@ -146,12 +151,8 @@ TEST(FactoryInterfaceTest, ServerModeFromTheConfigurationFile) {
     ASSERT_TRUE(peer.Connect(scene.port));
     ASSERT_TRUE(WaitUntil([&] { return net->GetStatus(0, 0) == 0; }));
     EXPECT_EQ((std::vector<intptr_t>{1}), WindowMessages());
-    static unsigned char buf[102400];
-    int len = 0;
-    EXPECT_EQ(1, net->Recv(0, 0, 0, buf, &len, 50));
     ASSERT_TRUE(peer.Send(Frame(5, "ok")));
-    EXPECT_EQ(0, net->Recv(0, 0, 0, buf, &len, 5000));
-    EXPECT_EQ("ok", std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(len)));
+    EXPECT_EQ("ok", Recv(net, 5000));
     EXPECT_EQ(6, net->Send(0, 0, 0, "up", 2, 0));
     EXPECT_EQ(Frame(5, "up"), peer.Receive(6));
     net->Release();  // stops the server first

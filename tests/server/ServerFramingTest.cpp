@@ -41,6 +41,7 @@ TEST(ServerFraming, MessageAcrossReadsAndDiscardAfterItsTimeOut) {
     ASSERT_TRUE(s.scene.WaitForTrace(":OnReceive(Len=3).\r\n"));
     ASSERT_TRUE(s.peer.Send(frame.substr(4)));
     EXPECT_EQ("hello", s.Next());
+    EXPECT_EQ(1u, CountOf(s.scene.Trace(), "Network Status Is Not Good."));  // once per message, not per read
 
     ASSERT_TRUE(s.peer.Send(Frame(4, "lost").substr(0, 3)));
     ASSERT_TRUE(s.scene.WaitForTrace("Network Status Is Not Good. StartTick(70000)", 2));

@@ -14,6 +14,15 @@ namespace {
 constexpr const char* kStrictKeys = "IsWebsocket=1\nWebsocketStrict=1\nSplitReads=1";
 
 std::string Status(int code) { return Bytes({code >> 8, code & 0xFF}); }
+std::string Masked(int opcode, const std::string& payload, bool fin = true) {
+    return devkit::WsClient::EncodeFrame(opcode, payload, fin, true, 7);
+}
+using Reply = std::pair<int, std::string>;  // opcode, payload
+Reply NextFrame(devkit::WsClient& client) {
+    Reply frame{0, ""};
+    EXPECT_TRUE(client.ReadFrame(&frame.first, &frame.second));
+    return frame;
+}
 
 struct StrictServer {
     StrictServer() { ok = scene.StartServer(host, kStrictKeys) == 0; }
@@ -29,7 +38,7 @@ struct StrictServer {
 TEST(ServerWebSocketStrict, ProtocolErrorsCloseWithTheirStatusCode) {
     StrictServer s;
     ASSERT_TRUE(s.ok);
-    std::string reservedBit = devkit::WsClient::EncodeFrame(1, "x", true, true, 7);
+    std::string reservedBit = Masked(1, "x");
     reservedBit[0] = static_cast<char>(reservedBit[0] | 0x40);
     const struct {
         const char* reason;
@@ -38,28 +47,21 @@ TEST(ServerWebSocketStrict, ProtocolErrorsCloseWithTheirStatusCode) {
     } cases[] = {
         {"reserved bits set", reservedBit, 1002},
         {"unmasked client frame", devkit::WsClient::EncodeFrame(1, "x", true, false, 0), 1002},
-        {"fragmented control frame", devkit::WsClient::EncodeFrame(9, "", false, true, 7), 1002},
-        {"control frame longer than 125 bytes", devkit::WsClient::EncodeFrame(9, std::string(126, 'p'), true, true, 7),
-         1002},
-        {"reserved opcode", devkit::WsClient::EncodeFrame(3, "", true, true, 7), 1002},
-        {"continuation frame without a message", devkit::WsClient::EncodeFrame(0, "x", true, true, 7), 1002},
-        {"new message inside a fragmented one",
-         devkit::WsClient::EncodeFrame(1, "a", false, true, 7) + devkit::WsClient::EncodeFrame(2, "b", true, true, 7),
-         1002},
-        {"invalid close code", devkit::WsClient::EncodeFrame(8, Status(1005), true, true, 7), 1002},
-        {"text message is not UTF-8", devkit::WsClient::EncodeFrame(1, "ok\xC3\x28", true, true, 7), 1007},
-        {"close reason is not UTF-8", devkit::WsClient::EncodeFrame(8, Status(1000) + "\xFF", true, true, 7), 1007},
+        {"fragmented control frame", Masked(9, "", false), 1002},
+        {"control frame longer than 125 bytes", Masked(9, std::string(126, 'p')), 1002},
+        {"reserved opcode", Masked(3, ""), 1002},
+        {"continuation frame without a message", Masked(0, "x"), 1002},
+        {"new message inside a fragmented one", Masked(1, "a", false) + Masked(2, "b"), 1002},
+        {"invalid close code", Masked(8, Status(1005)), 1002},
+        {"text message is not UTF-8", Masked(1, "ok\xC3\x28"), 1007},
+        {"close reason is not UTF-8", Masked(8, Status(1000) + "\xFF"), 1007},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
         devkit::WsClient client;
         ASSERT_TRUE(s.Connect(client));
-        ASSERT_TRUE(client.SendRaw(c.bytes + devkit::WsClient::EncodeFrame(1, "never read", true, true, 7)));
-        int opcode = 0;
-        std::string payload;
-        ASSERT_TRUE(client.ReadFrame(&opcode, &payload));
-        EXPECT_EQ(8, opcode);
-        EXPECT_EQ(Status(c.status), payload);
+        ASSERT_TRUE(client.SendRaw(c.bytes + Masked(1, "never read")));
+        EXPECT_EQ(Reply(8, Status(c.status)), NextFrame(client));
         EXPECT_TRUE(client.WaitClosed());
         EXPECT_TRUE(WaitUntil([&] { return s.host.GetNetworkStatus() == 1; }));
         EXPECT_TRUE(s.scene.WaitForTrace("Websocket Protocol Error. " + std::string(c.reason) + ". Close(" +
@@ -79,17 +81,8 @@ TEST(ServerWebSocketStrict, RepliesBinaryAndBlockSizedMessagesAsAStandardServer)
     ASSERT_TRUE(client.SendFrame(2, binary));
     ASSERT_TRUE(client.SendFrame(1, block));
     ASSERT_TRUE(client.SendFrame(8, Status(1000) + "bye"));
-    const struct {
-        int opcode;
-        std::string payload;
-    } replies[] = {{10, "keep"}, {2, binary}, {1, block}, {8, Status(1000)}};  // the host echoes every message
-    for (const auto& r : replies) {
-        int opcode = 0;
-        std::string payload;
-        ASSERT_TRUE(client.ReadFrame(&opcode, &payload));
-        EXPECT_EQ(r.opcode, opcode);
-        EXPECT_EQ(r.payload, payload);
-    }
+    for (const Reply& r : {Reply(10, "keep"), Reply(2, binary), Reply(1, block), Reply(8, Status(1000))})
+        EXPECT_TRUE(r == NextFrame(client)) << r.first;  // the host echoes every message
     EXPECT_EQ((std::vector<std::string>{binary, block}), s.host.Received());
     EXPECT_TRUE(client.WaitClosed());
     EXPECT_TRUE(WaitUntil([&] { return s.host.GetNetworkStatus() == 1; }));
@@ -114,12 +107,9 @@ TEST(ServerWebSocketStrict, OpeningHandshakeComesFirst) {
         EXPECT_EQ(-1, early);
         EXPECT_TRUE(scene.WaitForTrace("SendWSFrame Refused. Websocket Handshake Not Done."));
         ASSERT_TRUE(client.SendFrame(1, "hi"));
-        int opcode = 0;
-        std::string payload;
-        ASSERT_TRUE(client.ReadFrame(&opcode, &payload));
-        EXPECT_EQ("hi", payload);
+        EXPECT_EQ(Reply(1, "hi"), NextFrame(client));
 
-        for (const std::string& bytes : {std::string("hello\r\n\r\n"), devkit::WsClient::EncodeFrame(9, "ping", true, true, 7)}) {
+        for (const std::string& bytes : {std::string("hello\r\n\r\n"), Masked(9, "ping")}) {
             const int before = host.connects;
             TcpConnection raw;
             ASSERT_TRUE(raw.Connect(scene.port));
@@ -165,17 +155,9 @@ TEST(ServerWebSocketStrict, HostMessagesGoOutWholeOrNotAtAll) {
         const int result = host.SendData(c.message.data(), static_cast<int>(c.message.size()), 0, nullptr, 0);
         EXPECT_EQ(c.sent.empty(), result < 0) << result;
         EXPECT_GT(host.SendData("end", 3, 0, nullptr, 0), 0);
-        for (const std::string& expected : {c.sent, std::string("end")}) {
-            if (expected.empty()) continue;
-            int opcode = 0;
-            std::string payload;
-            EXPECT_TRUE(client.ReadFrame(&opcode, &payload));
-            EXPECT_EQ(1, opcode);
-            EXPECT_TRUE(expected == payload) << payload.size();
-        }
-        if (c.sent.empty()) {
-            EXPECT_TRUE(scene.WaitForTrace("SendWSFrame Refused. Message Too Long("));
-        }
+        EXPECT_TRUE(c.sent.empty() ? scene.WaitForTrace("SendWSFrame Refused. Message Too Long(")
+                                   : Reply(1, c.sent) == NextFrame(client));
+        EXPECT_EQ(Reply(1, "end"), NextFrame(client));
     }
 }
 

@@ -24,29 +24,15 @@ protected:
     }
 };
 
-TEST_F(SplitReadsTest, RequestAndFramesSpanReadsAndShareThem) {
+// The whole stream in one read: the request and every frame come out of it.
+// One request cut over reads; that every other cut gives the same messages
+// and replies is the websocket fuzz target's check.
+TEST_F(SplitReadsTest, RequestAndFramesShareAReadAndSpanReads) {
     const std::string frames = Frame(0x81, "one", "abcd") + Frame(0x01, "tw", "efgh") + Frame(0x80, "o", "ijkl") +
                                Frame(0x89, "") + Frame(0x82, "bin") + Frame(0x81, std::string(70000, 't'), "mnop");
-    const std::string stream = kSampleRequest + frames + Frame(0x81, "last");
-    const struct {
-        const char* name;
-        std::vector<size_t> cuts;
-    } cases[] = {
-        {"request in three reads, frames in one", {10, 60, kSampleRequest.size()}},
-        {"request and first frames in one read", {kSampleRequest.size() + 12}},
-        {"every header cut", {kSampleRequest.size() + 1, kSampleRequest.size() + 9, kSampleRequest.size() + 31,
-                              kSampleRequest.size() + 33, kSampleRequest.size() + 40, stream.size() - 3}},
-        {"all in one read", {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        FeedCut(stream, c.cuts);
-        EXPECT_EQ((Strings{"one", "two", "bin", std::string(70000, 't'), "last"}), ws->Messages());
-        EXPECT_EQ(kSampleReply + Bytes({0x8A, 0, 0x88, 0}), Sent(kSampleReply.size() + 4));  // pong, close
-        ws->Close();
-        ws->Forget();
-        Connect();
-    }
+    FeedCut(kSampleRequest + frames + Frame(0x81, "last"), {10, 60, kSampleRequest.size() + 1});
+    EXPECT_EQ((Strings{"one", "two", "bin", std::string(70000, 't'), "last"}), ws->Messages());
+    EXPECT_EQ(kSampleReply + Bytes({0x8A, 0, 0x88, 0}), Sent(kSampleReply.size() + 4));  // pong, close
 }
 
 TEST_F(SplitReadsTest, OversizeFramesAndRequestsAreDropped) {
