@@ -30,9 +30,12 @@ int NameOf(int (*call)(platform::SOCKET, platform::SOCKADDR_IN4*, int*), platfor
 
 }  // namespace
 
-CAsyncSocketEx::CAsyncSocketEx() = default;
+CAsyncSocketEx::CAsyncSocketEx() : m_bLibraryStarted(Startup() != 0) {}
 
-CAsyncSocketEx::~CAsyncSocketEx() { m_SocketWnd.DestroySocketWindow(); }
+CAsyncSocketEx::~CAsyncSocketEx() {
+    m_SocketWnd.DestroySocketWindow();
+    if (m_bLibraryStarted) Cleanup();
+}
 
 int CAsyncSocketEx::Create(unsigned port, const char* address, int type, int mask, int reuse) {
     if (GetSocketHandle() != platform::kInvalidSocket) {
@@ -233,3 +236,10 @@ platform::Wakeup& CAsyncSocketEx::AbortSignal() {
 }
 
 int CAsyncSocketEx::GetSocketError() { return platform::WSAGetLastError(); }
+
+int CAsyncSocketEx::Startup() { return platform::AcquireSocketLibrary() ? 1 : 0; }
+
+int CAsyncSocketEx::Cleanup() {
+    platform::ReleaseSocketLibrary();
+    return 1;
+}

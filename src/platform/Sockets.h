@@ -39,6 +39,13 @@ struct LINGER_WIN {
     uint16_t l_linger;
 };
 
+// One more user of the socket library (a socket object): Windows starts
+// Winsock 2.2 for the first user and ends it after the last (the calls are
+// counted, so a host that started Winsock itself is unaffected); Linux has
+// nothing to start. False when the library could not be started.
+bool AcquireSocketLibrary();
+void ReleaseSocketLibrary();
+
 int WSAGetLastError();
 void WSASetLastError(int error);
 // The Windows socket error number for a Linux errno value; values without a

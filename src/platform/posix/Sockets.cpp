@@ -142,6 +142,9 @@ int NameOf(int (*call)(int, sockaddr*, socklen_t*), SOCKET s, SOCKADDR_IN4* addr
 
 }  // namespace
 
+bool AcquireSocketLibrary() { return true; }
+void ReleaseSocketLibrary() {}
+
 int WSAGetLastError() { return t_lastError; }
 void WSASetLastError(int error) { t_lastError = error; }
 
