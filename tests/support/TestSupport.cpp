@@ -1,10 +1,12 @@
 #include "support/TestSupport.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -23,13 +25,23 @@ int CountEntries(const char* folder) {
 }
 }  // namespace
 
-TempDir::TempDir() {
+TempDir::TempDir() : m_path("/tmp") {
     const char* root = std::getenv("TOLVANE_TEST_TMP");
-    std::string pattern = std::string(root && *root ? root : "/tmp/tolvane-tests") + "/t.XXXXXX";
+    const fs::path parent(root && *root ? root : "/tmp/tolvane-tests");
     std::error_code ec;
-    fs::create_directories(fs::path(pattern).parent_path(), ec);
-    char* made = mkdtemp(&pattern[0]);
-    m_path = made ? made : "/tmp";
+    fs::create_directories(parent, ec);
+    // A name nobody else took: create_directory fails on an existing one.
+    static std::atomic<unsigned> serial{0};
+    std::mt19937 random(std::random_device{}() ^ (serial++ * 2654435761u));
+    const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = "t.";
+        for (int i = 0; i < 6; ++i) name += letters[random() % (sizeof letters - 1)];
+        if (fs::create_directory(parent / name, ec) && !ec) {
+            m_path = (parent / name).generic_string();
+            return;
+        }
+    }
 }
 
 TempDir::~TempDir() {
