@@ -13,16 +13,26 @@
 #include "framing/Framing.h"
 #include "common/DataBlock.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <tlhelp32.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace testsupport {
 namespace {
+#ifndef _WIN32
 // Entries of a folder, or -1 when it cannot be read.
 int CountEntries(const char* folder) {
     std::error_code ec;
     fs::directory_iterator entries(folder, ec);
     return ec ? -1 : static_cast<int>(std::distance(entries, fs::directory_iterator()));
 }
+#endif
 }  // namespace
 
 TempDir::TempDir() : m_path("/tmp") {
@@ -70,8 +80,31 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
+#ifdef _WIN32
+// Sockets are handles on Windows; so are events and threads, which the
+// callers' counts must then leave alone.
+int CountOpenDescriptors() {
+    DWORD count = 0;
+    return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
+}
+#else
 int CountOpenDescriptors() { return CountEntries("/proc/self/fd") - 1; }  // minus the one the listing holds
+#endif
+#ifdef _WIN32
+int CountThreads() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+#else
 int CountThreads() { return CountEntries("/proc/self/task"); }
+#endif
 
 int SettledThreadCount() {
     std::thread([] {}).join();
