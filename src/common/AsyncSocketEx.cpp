@@ -46,17 +46,16 @@ int CAsyncSocketEx::Create(unsigned port, const char* address, int type, int mas
     platform::SOCKET s = platform::socket(platform::kAfInet, type, 0);
     if (s == platform::kInvalidSocket) return 0;
     SetSocketHandle(s);
-    if (reuse) {
-        // Linux honours address reuse only when it is set before the bind.
-        int on = 1;
-        SetSockOpt(platform::kSoReuseAddr, &on, sizeof on, platform::kSolSocket);
-    }
+    const int on = 1;
+    const bool reuseFirst = platform::ReuseAddressBeforeBind();
+    if (reuse && reuseFirst) SetSockOpt(platform::kSoReuseAddr, &on, sizeof on, platform::kSolSocket);
     if (!Bind(port, address) || !AsyncSelect(mask)) {
         int error = GetSocketError();  // a derived Close must not hide why
         Close();
         platform::WSASetLastError(error);
         return 0;
     }
+    if (reuse && !reuseFirst) SetSockOpt(platform::kSoReuseAddr, &on, sizeof on, platform::kSolSocket);
     return 1;
 }
 
@@ -183,7 +182,12 @@ int CAsyncSocketEx::SetSockOpt(int option, const void* value, int length, int le
     return Succeeded(platform::setsockopt(GetSocketHandle(), level, option, value, length));
 }
 
-int CAsyncSocketEx::ShutDown(int how) { return Succeeded(platform::shutdown(GetSocketHandle(), how)); }
+int CAsyncSocketEx::ShutDown(int how) {
+    platform::SOCKET s = GetSocketHandle();
+    if (platform::shutdown(s, how) != 0) return 0;
+    if (how == platform::kSdBoth) m_SocketWnd.NoteShutDown(s);
+    return 1;
+}
 
 int CAsyncSocketEx::GetPeerName(char* address, unsigned* port) {
     return NameOf(platform::getpeername, GetSocketHandle(), address, port);

@@ -46,6 +46,12 @@ struct LINGER_WIN {
 bool AcquireSocketLibrary();
 void ReleaseSocketLibrary();
 
+// Address reuse (SO_REUSEADDR) is set before the bind: Linux needs that to
+// bind a port whose connections linger. Windows binds such a port anyway and
+// reads the option before a bind as leave to share a port in use, so there
+// it is set after the bind, as designed.
+bool ReuseAddressBeforeBind();
+
 int WSAGetLastError();
 void WSASetLastError(int error);
 // The Windows socket error number for a Linux errno value; values without a

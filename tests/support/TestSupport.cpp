@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -91,6 +92,15 @@ int CountOpenDescriptors() {
 int CountOpenDescriptors() { return CountEntries("/proc/self/fd") - 1; }  // minus the one the listing holds
 #endif
 #ifdef _WIN32
+long CpuTimeMs() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
+    auto ms = [](const FILETIME& t) {
+        return static_cast<long>((static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10000u);
+    };
+    return ms(kernel) + ms(user);
+}
+
 int CountThreads() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return -1;
@@ -103,6 +113,8 @@ int CountThreads() {
     return count;
 }
 #else
+long CpuTimeMs() { return static_cast<long>(std::clock() * 1000.0 / CLOCKS_PER_SEC); }
+
 int CountThreads() { return CountEntries("/proc/self/task"); }
 #endif
 

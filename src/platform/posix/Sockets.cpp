@@ -145,6 +145,8 @@ int NameOf(int (*call)(int, sockaddr*, socklen_t*), SOCKET s, SOCKADDR_IN4* addr
 bool AcquireSocketLibrary() { return true; }
 void ReleaseSocketLibrary() {}
 
+bool ReuseAddressBeforeBind() { return true; }
+
 int WSAGetLastError() { return t_lastError; }
 void WSASetLastError(int error) { t_lastError = error; }
 

@@ -57,6 +57,8 @@ void ReleaseSocketLibrary() {
     if (g_libraryUsers > 0 && --g_libraryUsers == 0) ::WSACleanup();
 }
 
+bool ReuseAddressBeforeBind() { return false; }
+
 int WSAGetLastError() { return ::WSAGetLastError(); }
 void WSASetLastError(int error) { ::WSASetLastError(error); }
 int MapErrno(int error) { return error; }
