@@ -18,8 +18,6 @@ public:
     Wakeup& operator=(const Wakeup&) = delete;
 
     bool IsOpen() const { return m_handle != -1; }
-    // The descriptor or event handle, for the backend's own waits.
-    intptr_t NativeHandle() const { return m_handle; }
     void Raise();
     void Clear();
     bool IsRaised() const;

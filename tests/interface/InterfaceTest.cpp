@@ -134,6 +134,7 @@ TEST(FactoryInterfaceTest, ServerModeFromTheConfigurationFile) {
     TcpConnection peer;
     ASSERT_TRUE(peer.Connect(scene.port));
     ASSERT_TRUE(WaitUntil([&] { return net->GetStatus(0, 0) == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return !window.Messages().empty(); }));  // sent after the status changed
     EXPECT_EQ((std::vector<intptr_t>{1}), window.Messages());
     static unsigned char buf[102400];
     int len = 0;

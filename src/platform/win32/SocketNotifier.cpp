@@ -34,7 +34,6 @@ struct MessageThread {
     bool ended = false;  // the message loop is over (or never began)
     uint64_t flushDone = 0;
     uint64_t flushRequested = 0;
-    std::map<uintptr_t, int> connectionErrors;  // seen by a receive, per handle
     std::condition_variable flushed;
     Event ready{true, false};
 
@@ -46,18 +45,6 @@ struct MessageThread {
         std::lock_guard<std::mutex> lock(mutex);
         if (ticket > flushDone) flushDone = ticket;
         flushed.notify_all();
-    }
-    // Windows reports a reset connection's close with 10054 even when a
-    // receive saw the reset first; Wine then reports 0. The error the
-    // receive saw completes such a close event.
-    intptr_t CompleteCloseEvent(uintptr_t handle, intptr_t word) {
-        if (EventOfWord(word) != kFdClose) return word;
-        std::lock_guard<std::mutex> lock(mutex);
-        auto noted = connectionErrors.find(handle);
-        if (noted == connectionErrors.end()) return word;
-        const int error = noted->second;
-        connectionErrors.erase(noted);
-        return ErrorOfWord(word) != 0 ? word : MakeEventWord(kFdClose, error);
     }
     void MarkEnded() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -81,11 +68,9 @@ LRESULT CALLBACK SocketWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         thread->MarkFlushed(static_cast<uint64_t>(wParam));
     } else if (thread && message >= kSocketNotifyMessage) {
         if (SocketMessageTarget* target = thread->Target()) {
-            const uintptr_t handle = static_cast<uintptr_t>(wParam);
-            intptr_t word = static_cast<intptr_t>(lParam);
-            if (message == kSocketNotifyMessage) word = thread->CompleteCloseEvent(handle, word);
             try {
-                target->OnSocketMessage(reinterpret_cast<uintptr_t>(window), message, handle, word);
+                target->OnSocketMessage(reinterpret_cast<uintptr_t>(window), message, static_cast<uintptr_t>(wParam),
+                                        static_cast<intptr_t>(lParam));
             } catch (...) {
                 // A handler's exception must not end the message thread.
             }
@@ -217,10 +202,6 @@ void SocketNotifier::Close(SOCKET socket) {
         std::lock_guard<std::mutex> lock(m_backend->mutex);
         m_backend->selected.erase(socket);
     }
-    if (std::shared_ptr<MessageThread> thread = m_backend->Current()) {
-        std::lock_guard<std::mutex> lock(thread->mutex);
-        thread->connectionErrors.erase(socket);
-    }
     closesocket(socket);
 }
 
@@ -230,12 +211,7 @@ void SocketNotifier::NoteConnected(SOCKET) {}
 void SocketNotifier::NoteAccepted(SOCKET) {}
 void SocketNotifier::NoteSendBlocked(SOCKET) {}
 
-void SocketNotifier::NoteConnectionError(SOCKET socket, int error) {
-    std::shared_ptr<MessageThread> thread = m_backend->Current();
-    if (!thread) return;
-    std::lock_guard<std::mutex> lock(thread->mutex);
-    thread->connectionErrors[socket] = error;
-}
+void SocketNotifier::NoteConnectionError(SOCKET, int) {}
 
 // Winsock announces a close only when the peer closed; after this side's own
 // shutdown the close event is posted here, in order with the others.

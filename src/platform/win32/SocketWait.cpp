@@ -5,6 +5,9 @@
 
 namespace platform {
 namespace {
+// How often a connect under way looks at the abort signal.
+constexpr int kConnectSliceMs = 20;
+
 HANDLE EventOf(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 }  // namespace
 
@@ -38,39 +41,43 @@ bool WaitForWritable(SOCKET s, int timeoutMs) {
     return ::select(0, nullptr, &writable, nullptr, timeoutMs < 0 ? nullptr : &limit) > 0;
 }
 
-// The connect goes on in the background and its end is awaited together
-// with the abort signal; the socket is blocking again afterwards.
+// The connect goes on in the background while the thread watches it and
+// the abort signal in short slices; the socket is blocking again afterwards.
+// (Winsock reports a second connect attempt on the same socket unreliably
+// through the connect event under Wine; select sees its end either way.)
 int ConnectInterruptible(SOCKET s, const SOCKADDR_IN4* address, int length, Wakeup& abort) {
-    if (abort.IsRaised() || !abort.IsOpen()) {
+    if (abort.IsRaised()) {
         WSASetLastError(kWsaeIntr);
         return kSocketError;
     }
     const ::SOCKET native = static_cast<::SOCKET>(s);
-    WSAEVENT connected = ::WSACreateEvent();
-    if (connected == WSA_INVALID_EVENT) return kSocketError;
-    int result = kSocketError;
-    int error = 0;
-    // Selecting the connect event makes the socket non-blocking.
-    if (::WSAEventSelect(native, connected, FD_CONNECT) != 0) {
-        error = ::WSAGetLastError();
-    } else {
-        result = connect(s, address, length);
-        error = result == 0 ? 0 : ::WSAGetLastError();
-        HANDLE waits[2] = {EventOf(abort.NativeHandle()), connected};
-        while (result != 0 && error == WSAEWOULDBLOCK) {
-            WSANETWORKEVENTS events{};
-            if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
-                error = kWsaeIntr;
-            } else if (::WSAEnumNetworkEvents(native, connected, &events) != 0) {
-                error = ::WSAGetLastError();
-            } else if (events.lNetworkEvents & FD_CONNECT) {
-                error = events.iErrorCode[FD_CONNECT_BIT];
-                if (error == 0) result = 0;
-            }
+    uint32_t on = 1;
+    if (ioctlsocket(s, kFionbio, &on) != 0) return kSocketError;
+    int result = connect(s, address, length);
+    int error = result == 0 ? 0 : ::WSAGetLastError();
+    while (result != 0 && error == WSAEWOULDBLOCK) {
+        if (abort.IsRaised()) {
+            error = kWsaeIntr;
+            break;
         }
-        ::WSAEventSelect(native, nullptr, 0);
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(native, &writable);
+        FD_SET(native, &failed);
+        timeval slice{0, static_cast<long>(kConnectSliceMs) * 1000};
+        const int ready = ::select(0, nullptr, &writable, &failed, &slice);
+        if (ready == SOCKET_ERROR) {
+            error = ::WSAGetLastError();
+        } else if (FD_ISSET(native, &failed)) {
+            int pending = 0;
+            int size = sizeof pending;
+            ::getsockopt(native, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&pending), &size);
+            error = pending ? pending : WSAECONNREFUSED;
+        } else if (FD_ISSET(native, &writable)) {
+            result = 0;
+        }
     }
-    ::WSACloseEvent(connected);
     uint32_t off = 0;
     ioctlsocket(s, kFionbio, &off);
     if (result != 0) WSASetLastError(error);
