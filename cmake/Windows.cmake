@@ -30,7 +30,3 @@ endif()
 # needs no Wine.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 
-# Until the Windows platform backend exists the library cannot link; this
-# builds only what checks the build itself (GoogleTest under Wine, the public
-# header beside the Windows headers).
-option(TOLVANE_WINDOWS_CHECKS_ONLY "Build only the checks of the Windows build, not the library" OFF)

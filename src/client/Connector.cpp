@@ -39,6 +39,7 @@ int CConnector::Start(unsigned flags, unsigned stackSize, void* security) {
     int port = 0;
     CurrentHost(&ip, &port);
     if (ip.empty() || port == 0) return -1;
+    if (UsesTls() && !OSSL::kAvailable) return -1;
     // A thread that was started but has not run its first step yet counts as running.
     if (IsRunning() || m_bSessionStarted) return 0;
     m_bSessionStarted = true;

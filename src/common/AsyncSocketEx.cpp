@@ -30,9 +30,12 @@ int NameOf(int (*call)(platform::SOCKET, platform::SOCKADDR_IN4*, int*), platfor
 
 }  // namespace
 
-CAsyncSocketEx::CAsyncSocketEx() = default;
+CAsyncSocketEx::CAsyncSocketEx() : m_bLibraryStarted(Startup() != 0) {}
 
-CAsyncSocketEx::~CAsyncSocketEx() { m_SocketWnd.DestroySocketWindow(); }
+CAsyncSocketEx::~CAsyncSocketEx() {
+    m_SocketWnd.DestroySocketWindow();
+    if (m_bLibraryStarted) Cleanup();
+}
 
 int CAsyncSocketEx::Create(unsigned port, const char* address, int type, int mask, int reuse) {
     if (GetSocketHandle() != platform::kInvalidSocket) {
@@ -43,17 +46,16 @@ int CAsyncSocketEx::Create(unsigned port, const char* address, int type, int mas
     platform::SOCKET s = platform::socket(platform::kAfInet, type, 0);
     if (s == platform::kInvalidSocket) return 0;
     SetSocketHandle(s);
-    if (reuse) {
-        // Linux honours address reuse only when it is set before the bind.
-        int on = 1;
-        SetSockOpt(platform::kSoReuseAddr, &on, sizeof on, platform::kSolSocket);
-    }
+    const int on = 1;
+    const bool reuseFirst = platform::ReuseAddressBeforeBind();
+    if (reuse && reuseFirst) SetSockOpt(platform::kSoReuseAddr, &on, sizeof on, platform::kSolSocket);
     if (!Bind(port, address) || !AsyncSelect(mask)) {
         int error = GetSocketError();  // a derived Close must not hide why
         Close();
         platform::WSASetLastError(error);
         return 0;
     }
+    if (reuse && !reuseFirst) SetSockOpt(platform::kSoReuseAddr, &on, sizeof on, platform::kSolSocket);
     return 1;
 }
 
@@ -180,7 +182,12 @@ int CAsyncSocketEx::SetSockOpt(int option, const void* value, int length, int le
     return Succeeded(platform::setsockopt(GetSocketHandle(), level, option, value, length));
 }
 
-int CAsyncSocketEx::ShutDown(int how) { return Succeeded(platform::shutdown(GetSocketHandle(), how)); }
+int CAsyncSocketEx::ShutDown(int how) {
+    platform::SOCKET s = GetSocketHandle();
+    if (platform::shutdown(s, how) != 0) return 0;
+    if (how == platform::kSdBoth) m_SocketWnd.NoteShutDown(s);
+    return 1;
+}
 
 int CAsyncSocketEx::GetPeerName(char* address, unsigned* port) {
     return NameOf(platform::getpeername, GetSocketHandle(), address, port);
@@ -233,3 +240,10 @@ platform::Wakeup& CAsyncSocketEx::AbortSignal() {
 }
 
 int CAsyncSocketEx::GetSocketError() { return platform::WSAGetLastError(); }
+
+int CAsyncSocketEx::Startup() { return platform::AcquireSocketLibrary() ? 1 : 0; }
+
+int CAsyncSocketEx::Cleanup() {
+    platform::ReleaseSocketLibrary();
+    return 1;
+}

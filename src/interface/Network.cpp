@@ -59,7 +59,7 @@ int ONetwork::Control(const char* text, const char* dir, const char* params, int
     } else if (dir) {
         log.SetLogPath(WithTrailingSeparator(dir, 1023).c_str());
     } else if (params) {
-        long window = ParseHostWindowParameter(params);
+        intptr_t window = ParseHostWindowParameter(params);
         if (window >= 0) {
             m_client.SetHostWnd(static_cast<uintptr_t>(window));
             m_server.SetHostWnd(static_cast<uintptr_t>(window));
@@ -68,7 +68,7 @@ int ONetwork::Control(const char* text, const char* dir, const char* params, int
     return 0;
 }
 
-long ParseHostWindowParameter(const char* params) {
+intptr_t ParseHostWindowParameter(const char* params) {
     for (stringx& item : StringSplit(stringx(params), ";")) {
         size_t at = item.find("NDCWND");
         if (at == std::string::npos) continue;
@@ -76,8 +76,10 @@ long ParseHostWindowParameter(const char* params) {
         StringTrim(value, " ");
         StringTrim(value, "=");
         StringTrim(value, " ");
-        long window = std::atol(value.c_str());
-        return window < 0 ? 0 : window;
+        // Leading decimal digits, 0 without; window handles are pointer-sized
+        // (a long has 32 bits on 64-bit Windows).
+        long long window = std::atoll(value.c_str());
+        return window < 0 ? 0 : static_cast<intptr_t>(window);
     }
     return -1;
 }

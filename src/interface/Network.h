@@ -32,4 +32,4 @@ private:
 
 // The window handle named by "NDCWND" in a ";"-separated parameter text, or
 // -1 when no item names it.
-long ParseHostWindowParameter(const char* params);
+intptr_t ParseHostWindowParameter(const char* params);

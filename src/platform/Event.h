@@ -11,8 +11,8 @@ constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 // auto-reset events release one waiter and reset themselves.
 class Event {
 public:
-    explicit Event(bool manualReset = false, bool initiallySet = false)
-        : m_manualReset(manualReset), m_signalled(initiallySet) {}
+    explicit Event(bool manualReset = false, bool initiallySet = false);
+    ~Event();
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
@@ -22,10 +22,14 @@ public:
     bool Wait(uint32_t timeoutMs);
 
 private:
+#if defined(_WIN32)
+    void* m_handle;  // the Win32 event object
+#else
     std::mutex m_mutex;
     std::condition_variable m_cond;
     const bool m_manualReset;
     bool m_signalled;
+#endif
 };
 
 }  // namespace platform

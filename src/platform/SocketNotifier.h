@@ -71,6 +71,9 @@ public:
     void NoteSendBlocked(SOCKET socket); // a send would have blocked
     // A receive failed with a connection error (10053, 10054).
     void NoteConnectionError(SOCKET socket, int error);
+    // This side shut the connection down in both directions: its close
+    // event is due although the peer has not closed.
+    void NoteShutDown(SOCKET socket);
 
     // On the notification thread, during the dispatch of a read event for
     // `socket`: the bytes seen waiting when the event was announced; -1 when

@@ -8,7 +8,8 @@
 namespace platform {
 
 // A signal that one thread raises to end another thread's wait. It stays
-// raised until cleared. Backed by one descriptor.
+// raised until cleared. Backed by one descriptor (an eventfd on Linux, a
+// manual-reset event on Windows).
 class Wakeup {
 public:
     Wakeup();
@@ -16,7 +17,7 @@ public:
     Wakeup(const Wakeup&) = delete;
     Wakeup& operator=(const Wakeup&) = delete;
 
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_handle != -1; }
     void Raise();
     void Clear();
     bool IsRaised() const;
@@ -24,12 +25,12 @@ public:
     // Waits until `socket` shows one of the `interest` bits (hang-up and
     // error are always reported), the signal is raised, or `timeoutMs`
     // passes (-1: no limit). The bits are the backend's (posix/SocketReadiness.h);
-    // only the backend's own notifier calls this. kInvalidSocket waits on the signal alone.
+    // only the Linux notifier calls this (the Windows backend has no such wait). kInvalidSocket waits on the signal alone.
     // Returns the socket's readiness; `raised` tells whether the signal is up.
     unsigned Wait(SOCKET socket, unsigned interest, int timeoutMs, bool* raised);
 
 private:
-    int m_fd;
+    intptr_t m_handle;  // -1 when the signal could not be made
 };
 
 // Waits at most `timeoutMs` until `s` can take more data; false otherwise.

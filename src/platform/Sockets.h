@@ -39,6 +39,19 @@ struct LINGER_WIN {
     uint16_t l_linger;
 };
 
+// One more user of the socket library (a socket object): Windows starts
+// Winsock 2.2 for the first user and ends it after the last (the calls are
+// counted, so a host that started Winsock itself is unaffected); Linux has
+// nothing to start. False when the library could not be started.
+bool AcquireSocketLibrary();
+void ReleaseSocketLibrary();
+
+// Address reuse (SO_REUSEADDR) is set before the bind: Linux needs that to
+// bind a port whose connections linger. Windows binds such a port anyway and
+// reads the option before a bind as leave to share a port in use, so there
+// it is set after the bind, as designed.
+bool ReuseAddressBeforeBind();
+
 int WSAGetLastError();
 void WSASetLastError(int error);
 // The Windows socket error number for a Linux errno value; values without a

@@ -129,6 +129,7 @@ int CServer::StartListening() {
     const int stall = GetSettings().SndRcvTimeout;
     m_Tls.SetSendStallLimit(SendStallLimitMs(stall));
     m_Tls.iLoadParameters(ConfigPath().c_str(), 0);
+    if (UsesTls() && !OSSL::kAvailable) return 0;
     if (!CreateServerSocket()) return 0;
     const int port = m_nPort;
     if (!Listen(1)) {

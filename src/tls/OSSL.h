@@ -5,7 +5,15 @@
 #include <mutex>
 #include <string>
 
+#if TOLVANE_HAVE_TLS
 #include <openssl/ssl.h>
+#else
+typedef struct ssl_st SSL;
+typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_method_st SSL_METHOD;
+typedef struct x509_store_st X509_STORE;
+typedef struct x509_store_ctx_st X509_STORE_CTX;
+#endif
 
 #include "platform/SocketTypes.h"
 
@@ -25,6 +33,10 @@ class CTraceLog;
 // arrives or the socket's receive time-out ends it.
 class OSSL {
 public:
+    // False in a build without OpenSSL (tls/without/): "UseSSL" 1 then
+    // writes a trace line and the start fails.
+    static constexpr bool kAvailable = TOLVANE_HAVE_TLS != 0;
+
     OSSL();
     virtual ~OSSL();
     OSSL(const OSSL&) = delete;

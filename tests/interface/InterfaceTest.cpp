@@ -4,6 +4,7 @@
 #include "log/TraceLog.h"
 #include "platform/Paths.h"
 #include "support/Harness.h"
+#include "support/HostWindow.h"
 
 using namespace testsupport;
 
@@ -86,19 +87,6 @@ TEST(ServiceObjectTest, ConfigurationPathDefaultsAndSetters) {
     platform::SetModuleFileNameForTest("");
 }
 
-// The factory interface sends message 9913 to the window named by NDCWND.
-std::mutex g_windowLock;
-std::vector<intptr_t> g_windowMessages;
-intptr_t RecordWindow(uintptr_t window, unsigned int message, uintptr_t wParam, intptr_t lParam) {
-    std::lock_guard<std::mutex> lock(g_windowLock);
-    if (window == 1234 && message == 9913 && wParam == 0) g_windowMessages.push_back(lParam);
-    return 0;
-}
-std::vector<intptr_t> WindowMessages() {
-    std::lock_guard<std::mutex> lock(g_windowLock);
-    return g_windowMessages;
-}
-
 // The next message Recv gives within `timeoutMs`, or "<none>" (result 1).
 std::string Recv(ONetworkItf* net, unsigned long timeoutMs) {
     static unsigned char buf[102400];
@@ -107,18 +95,21 @@ std::string Recv(ONetworkItf* net, unsigned long timeoutMs) {
     return result == 1 ? "<none>" : result ? "<" + std::to_string(result) + ">" : std::string(reinterpret_cast<char*>(buf), len);
 }
 
+// The factory interface sends message 9913 to the window named by NDCWND
+// (a real window on Windows).
 TEST(FactoryInterfaceTest, ControlReceiveAndHostWindowMessages) {
     ClientScene scene;
     LoopbackPeer peer;
     scene.Configure(peer.port(), "netheader=5");
     ExeFolder exe(scene.dir, false);
-    SetHostWindowProc(&RecordWindow);
+    HostWindowRecorder window;
     ONetworkItf* net = CreateNetworkInstance();
     EXPECT_EQ("<none>", Recv(net, 10));  // idle client: nothing, at once
     EXPECT_EQ(1, net->GetStatus(0, 0));
     EXPECT_EQ(0, net->Control(nullptr, scene.logDir.c_str(), nullptr, 0));
     EXPECT_EQ(0, net->Control("host text", scene.dir.file("elsewhere").c_str(), nullptr, 0));  // only the text
-    EXPECT_EQ(0, net->Control(nullptr, nullptr, "DEV=3;NDCWND = 1234;X=1", 0));
+    const std::string params = "DEV=3;NDCWND = " + std::to_string(window.handle()) + ";X=1";
+    EXPECT_EQ(0, net->Control(nullptr, nullptr, params.c_str(), 0));
     EXPECT_TRUE(scene.WaitForTrace(":host text\r\n"));
 
     ASSERT_EQ(0, net->Start(0, 0));
@@ -128,29 +119,28 @@ TEST(FactoryInterfaceTest, ControlReceiveAndHostWindowMessages) {
     ASSERT_TRUE(peer.Send(std::string("\0\0\0\2ok", 6)));
     EXPECT_EQ("ok", Recv(net, 5000));
     peer.Close();
-    EXPECT_TRUE(WaitUntil([&] { return WindowMessages().size() == 2; }));
-    EXPECT_EQ((std::vector<intptr_t>{1, 2}), WindowMessages());
+    EXPECT_TRUE(WaitUntil([&] { return window.Messages().size() == 2; }));
+    EXPECT_EQ((std::vector<intptr_t>{1, 2}), window.Messages());
     net->Release();  // stops the session first
     EXPECT_TRUE(scene.WaitForTrace("Close connection.127.0.0.1:0\r\n"));
-    SetHostWindowProc(nullptr);
 }
 
 TEST(FactoryInterfaceTest, ServerModeFromTheConfigurationFile) {
     ServerScene scene;
     scene.ConfigureServer("netheader=5", "[network]\ntcpipmode=1\n");
     ExeFolder exe(scene.dir, false);
-    SetHostWindowProc(&RecordWindow);
-    g_windowMessages.clear();
+    HostWindowRecorder window;
     ONetworkItf* net = CreateNetworkInstance();
     EXPECT_EQ(0, net->Control(nullptr, scene.logDir.c_str(), nullptr, 0));
-    EXPECT_EQ(0, net->Control(nullptr, nullptr, "NDCWND=1234", 0));
+    EXPECT_EQ(0, net->Control(nullptr, nullptr, ("NDCWND=" + std::to_string(window.handle())).c_str(), 0));
     ASSERT_EQ(0, net->Start(0, 0));
     EXPECT_TRUE(scene.WaitForTrace("Start Server Success, ServerPort=" + std::to_string(scene.port)));
 
     TcpConnection peer;
     ASSERT_TRUE(peer.Connect(scene.port));
     ASSERT_TRUE(WaitUntil([&] { return net->GetStatus(0, 0) == 0; }));
-    EXPECT_EQ((std::vector<intptr_t>{1}), WindowMessages());
+    ASSERT_TRUE(WaitUntil([&] { return !window.Messages().empty(); }));  // sent after the status changed
+    EXPECT_EQ((std::vector<intptr_t>{1}), window.Messages());
     ASSERT_TRUE(peer.Send(Frame(5, "ok")));
     EXPECT_EQ("ok", Recv(net, 5000));
     EXPECT_EQ(6, net->Send(0, 0, 0, "up", 2, 0));
@@ -158,7 +148,6 @@ TEST(FactoryInterfaceTest, ServerModeFromTheConfigurationFile) {
     net->Release();  // stops the server first
     EXPECT_TRUE(peer.WaitClosed());
     EXPECT_TRUE(scene.WaitForTrace("Close DisConnect." + std::to_string(scene.port) + "\r\n"));
-    SetHostWindowProc(nullptr);
 }
 
 }  // namespace

@@ -214,7 +214,9 @@ TEST(ServerLifecycle, StopIsPromptInEveryState) {
     const Case cases[] = {
         {"listening", "", "", false, ""},
         {"plain with a partial message", "netheader=4", "", true, Frame(4, "half").substr(0, 3)},
+#if TOLVANE_HAVE_TLS
         {"tls mid-handshake", "", "[SSLConfig]\nUseSSL=1\n", true, "\x16\x03\x01\x02\x00\x01"},
+#endif
         {"websocket", "IsWebsocket=1", "", true,
          "GET / HTTP/1.1\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n"},
     };

@@ -9,8 +9,12 @@ namespace testsupport {
 
 ExeFolder::ExeFolder(const TempDir& dir, bool withCerts) {
     platform::SetModuleFileNameForTest(dir.file("host"));
+#if TOLVANE_HAVE_TLS
     if (withCerts && std::filesystem::create_directory(dir.file("certs")))
         certs = devkit::WriteStandardCerts(dir.file("certs"));
+#else
+    (void)withCerts;  // a build without TLS makes no certificates
+#endif
 }
 
 ExeFolder::~ExeFolder() { platform::SetModuleFileNameForTest(std::string()); }
@@ -36,7 +40,7 @@ std::string ClientScene::Trace() const {
     std::string all;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(logDir, ec))
-        if (entry.path().extension() == ".log") all += ReadTextFile(entry.path());
+        if (entry.path().extension() == ".log") all += ReadTextFile(entry.path().string());
     return all;
 }
 

@@ -1,24 +1,14 @@
 #include "support/Loopback.h"
 
 #include "devkit/LoopbackPort.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <fcntl.h>
-#include <sys/time.h>
-#include <unistd.h>
+#include "devkit/SocketCompat.h"
 
 #include <chrono>
 
 namespace testsupport {
 namespace {
 
-bool WaitFor(int fd, short events, int timeoutMs) {
-    pollfd p{fd, events, 0};
-    return poll(&p, 1, timeoutMs) > 0;
-}
+using devkit::net::WaitFor;
 
 int MsLeft(std::chrono::steady_clock::time_point end) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
@@ -34,12 +24,12 @@ sockaddr_in Loopback(int port) {
 }
 
 int Listen(int backlog, int* port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = devkit::net::TcpSocket(false);
     sockaddr_in addr = Loopback(0);
-    socklen_t len = sizeof addr;
+    devkit::net::SockLen len = sizeof addr;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, backlog) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        if (fd >= 0) close(fd);
+        if (fd >= 0) devkit::net::Close(fd);
         return -1;
     }
     *port = ntohs(addr.sin_port);
@@ -50,20 +40,17 @@ int Listen(int backlog, int* port) {
 
 bool TcpConnection::Connect(int port, const char* sourceIp, int timeoutMs) {
     Close();
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int fd = devkit::net::TcpSocket(true);
     if (fd < 0) return false;
     sockaddr_in local{};
     local.sin_family = AF_INET;
     inet_pton(AF_INET, sourceIp, &local.sin_addr);
     const sockaddr_in peer = Loopback(port);
-    int error = 0;
-    socklen_t len = sizeof error;
     bool ok = bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
     if (ok && connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0)
-        ok = errno == EINPROGRESS && WaitFor(fd, POLLOUT, timeoutMs) &&
-             getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+        ok = devkit::net::WouldBlock() && WaitFor(fd, POLLOUT, timeoutMs) && devkit::net::PendingError(fd) == 0;
     if (!ok) {
-        close(fd);
+        devkit::net::Close(fd);
         return false;
     }
     m_fd = fd;
@@ -78,10 +65,10 @@ void TcpConnection::Adopt(int fd) {
 bool TcpConnection::Send(const std::string& bytes) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (size_t off = 0; off < bytes.size();) {
-        ssize_t n = m_fd < 0 ? -1 : send(m_fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL | MSG_DONTWAIT);
+        long n = m_fd < 0 ? -1 : devkit::net::Send(m_fd, bytes.data() + off, bytes.size() - off, true);
         if (n > 0) {
             off += static_cast<size_t>(n);
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && MsLeft(end) > 0) {
+        } else if (n < 0 && devkit::net::WouldBlock() && MsLeft(end) > 0) {
             WaitFor(m_fd, POLLOUT, MsLeft(end));
         } else {
             return false;
@@ -96,8 +83,8 @@ std::string TcpConnection::Receive(size_t count, int timeoutMs) {
     while (m_fd >= 0 && got.size() < count) {
         if (MsLeft(end) <= 0 || !WaitFor(m_fd, POLLIN, MsLeft(end))) break;
         char buf[65536];
-        ssize_t n = recv(m_fd, buf, sizeof buf < count - got.size() ? sizeof buf : count - got.size(), MSG_DONTWAIT);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        long n = devkit::net::Recv(m_fd, buf, sizeof buf < count - got.size() ? sizeof buf : count - got.size(), true);
+        if (n < 0 && devkit::net::WouldBlock()) continue;
         if (n <= 0) break;
         got.append(buf, static_cast<size_t>(n));
     }
@@ -109,42 +96,41 @@ bool TcpConnection::WaitClosed(int timeoutMs) {
     while (m_fd >= 0 && MsLeft(end) > 0) {
         if (!WaitFor(m_fd, POLLIN, MsLeft(end))) return false;
         char buf[4096];
-        ssize_t n = recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return true;
+        long n = devkit::net::Recv(m_fd, buf, sizeof buf, true);
+        if (n == 0 || (n < 0 && !devkit::net::WouldBlock())) return true;
     }
     return false;
 }
 
 void TcpConnection::MakeBlocking(int timeoutMs) {
     if (m_fd < 0) return;
-    fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    devkit::net::SetNonBlocking(m_fd, false);
+    devkit::net::SetTimeouts(m_fd, timeoutMs);
 }
 
 void TcpConnection::Close() {
-    if (m_fd >= 0) close(m_fd);
+    if (m_fd >= 0) devkit::net::Close(m_fd);
     m_fd = -1;
 }
 
 void TcpConnection::Reset() {
     if (m_fd < 0) return;
     linger l{1, 0};
-    setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    setsockopt(m_fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
     Close();
 }
 
 LoopbackPeer::LoopbackPeer(int backlog) { m_listenFd = Listen(backlog, &m_port); }
 
 LoopbackPeer::~LoopbackPeer() {
-    if (m_listenFd >= 0) close(m_listenFd);
+    if (m_listenFd >= 0) devkit::net::Close(m_listenFd);
 }
 
 bool LoopbackPeer::Accept(int timeoutMs) {
     Close();
     if (m_listenFd < 0 || !WaitFor(m_listenFd, POLLIN, timeoutMs)) return false;
-    int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    int fd = devkit::net::Accept(m_listenFd);
+    if (fd >= 0) devkit::net::LetCallsNotWait(fd);
     if (fd >= 0) Adopt(fd);
     return fd >= 0;
 }
@@ -156,15 +142,15 @@ FullBacklogListener::FullBacklogListener() {
     const sockaddr_in addr = Loopback(m_port);
     // Fill the accept queue; further handshakes are then not completed.
     for (int i = 0; m_listenFd >= 0 && i < 4; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        int fd = devkit::net::TcpSocket(true);
         connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
         m_fillers.push_back(fd);
     }
 }
 
 FullBacklogListener::~FullBacklogListener() {
-    for (int fd : m_fillers) close(fd);
-    if (m_listenFd >= 0) close(m_listenFd);
+    for (int fd : m_fillers) devkit::net::Close(fd);
+    if (m_listenFd >= 0) devkit::net::Close(m_listenFd);
 }
 
 }  // namespace testsupport

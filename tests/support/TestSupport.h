@@ -53,6 +53,8 @@ struct FakeTick {
 // Number of open descriptors and threads of this process.
 int CountOpenDescriptors();
 int CountThreads();
+// CPU time this process has used, in milliseconds.
+long CpuTimeMs();
 // CountThreads once a first thread has come and gone, so that helper threads
 // a runtime starts with the first one are counted.
 int SettledThreadCount();

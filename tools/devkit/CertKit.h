@@ -3,11 +3,14 @@
 #include <string>
 #include <vector>
 
+#if TOLVANE_HAVE_TLS
 #include <openssl/evp.h>
 #include <openssl/x509.h>
+#endif
 
 namespace devkit {
 
+#if TOLVANE_HAVE_TLS
 // A certificate with its private key, made at run time for tests. Keys are
 // EC P-256 and signatures SHA-256, which the system's TLS policy accepts;
 // certificates are valid from one hour ago for two days.
@@ -65,6 +68,8 @@ enum class CrlFormat { Pem, Der };
 // (an empty list gives a valid CRL that revokes nothing).
 void WriteCrl(const TestCert& ca, const std::vector<const TestCert*>& revoked, const std::string& path,
               CrlFormat format);
+
+#endif  // TOLVANE_HAVE_TLS
 
 // Paths of a complete certificate set written into one folder by
 // WriteStandardCerts.

@@ -1,32 +1,43 @@
 #include "devkit/EchoPeer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+#include "devkit/SocketCompat.h"
+
+#if TOLVANE_HAVE_TLS
 #include <openssl/ssl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 namespace devkit {
+namespace {
+// The TLS calls of a connection; a build without OpenSSL makes no connection objects.
+#if TOLVANE_HAVE_TLS
+int Write(SSL* ssl, const unsigned char* data, int len) { return SSL_write(ssl, data, len); }
+int Read(SSL* ssl, unsigned char* data, int len) { return SSL_read(ssl, data, len); }
+bool Pending(SSL* ssl) { return SSL_pending(ssl) > 0; }
+#else
+int Write(SSL*, const unsigned char*, int) { return -1; }
+int Read(SSL*, unsigned char*, int) { return -1; }
+bool Pending(SSL*) { return false; }
+#endif
+}  // namespace
 
 EchoPeer::EchoPeer(const std::string& certFile, const std::string& keyFile) {
     if (!certFile.empty() && !keyFile.empty()) {
+#if TOLVANE_HAVE_TLS
         m_ctx = SSL_CTX_new(TLS_server_method());
         if (!m_ctx || SSL_CTX_use_certificate_file(m_ctx, certFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
             SSL_CTX_use_PrivateKey_file(m_ctx, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+#endif
             return;
     }
-    if (pipe(m_wake) != 0) return;
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = net::TcpSocket(false);
     if (fd < 0) return;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
+    net::SockLen len = sizeof addr;
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        close(fd);
+        net::Close(fd);
         return;
     }
     m_port = ntohs(addr.sin_port);
@@ -36,38 +47,35 @@ EchoPeer::EchoPeer(const std::string& certFile, const std::string& keyFile) {
 
 EchoPeer::~EchoPeer() {
     m_stop = true;
-    if (m_wake[1] >= 0) {
-        char c = 1;
-        ssize_t ignored = write(m_wake[1], &c, 1);
-        (void)ignored;
-    }
     if (m_thread.joinable()) m_thread.join();
-    if (m_listenFd >= 0) close(m_listenFd);
-    for (int fd : m_wake)
-        if (fd >= 0) close(fd);
+    if (m_listenFd >= 0) net::Close(m_listenFd);
+#if TOLVANE_HAVE_TLS
     SSL_CTX_free(m_ctx);
+#endif
 }
 
+// Waits in short slices, so that the destructor's stop is seen soon.
 bool EchoPeer::WaitReadable(int fd) {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
     while (!m_stop) {
-        int n = poll(fds, 2, 1000);
+        pollfd p{};
+        p.fd = fd;
+        p.events = POLLIN;
+        int n = net::Poll(&p, 1, 50);
         if (n < 0) return false;
-        if (fds[1].revents) return false;
-        if (fds[0].revents) return true;
+        if (p.revents) return true;
     }
     return false;
 }
 
 void EchoPeer::Serve() {
     while (WaitReadable(m_listenFd)) {
-        int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        int fd = net::Accept(m_listenFd);
         if (fd < 0) continue;
         int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
         ++m_connections;
         ServeConnection(fd);
-        close(fd);
+        net::Close(fd);
     }
 }
 
@@ -81,8 +89,8 @@ bool EchoPeer::WriteAll(int fd, SSL* ssl, const unsigned char* data, size_t len)
     size_t off = 0;
     while (off < len) {
         int chunk = static_cast<int>(len - off > (1u << 20) ? (1u << 20) : len - off);
-        int w = ssl ? SSL_write(ssl, data + off, chunk)
-                    : static_cast<int>(send(fd, data + off, static_cast<size_t>(chunk), MSG_NOSIGNAL));
+        int w = ssl ? Write(ssl, data + off, chunk)
+                    : static_cast<int>(net::Send(fd, data + off, static_cast<size_t>(chunk)));
         if (w <= 0) return false;
         off += static_cast<size_t>(w);
     }
@@ -91,6 +99,7 @@ bool EchoPeer::WriteAll(int fd, SSL* ssl, const unsigned char* data, size_t len)
 
 void EchoPeer::ServeConnection(int fd) {
     SSL* ssl = nullptr;
+#if TOLVANE_HAVE_TLS
     if (m_ctx) {
         ssl = SSL_new(m_ctx);
         SSL_set_fd(ssl, fd);
@@ -99,6 +108,7 @@ void EchoPeer::ServeConnection(int fd) {
             return;
         }
     }
+#endif
     // The greeting was prepared by SetGreeting; it goes out in large writes.
     std::shared_ptr<const std::string> greeting;
     int repeat;
@@ -112,16 +122,18 @@ void EchoPeer::ServeConnection(int fd) {
         open = WriteAll(fd, ssl, reinterpret_cast<const unsigned char*>(greeting->data()), greeting->size());
     static thread_local unsigned char buf[256 * 1024];
     while (open) {
-        if (!(ssl && SSL_pending(ssl) > 0) && !WaitReadable(fd)) break;
-        int n = ssl ? SSL_read(ssl, buf, sizeof buf) : static_cast<int>(recv(fd, buf, sizeof buf, 0));
+        if (!(ssl && Pending(ssl)) && !WaitReadable(fd)) break;
+        int n = ssl ? Read(ssl, buf, sizeof buf) : static_cast<int>(net::Recv(fd, buf, sizeof buf));
         if (n <= 0) break;
         if (!WriteAll(fd, ssl, buf, static_cast<size_t>(n))) break;
         m_bytes += static_cast<uint64_t>(n);
     }
+#if TOLVANE_HAVE_TLS
     if (ssl) {
         SSL_shutdown(ssl);
         SSL_free(ssl);
     }
+#endif
 }
 
 }  // namespace devkit

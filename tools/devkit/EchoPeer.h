@@ -38,7 +38,6 @@ private:
     bool WriteAll(int fd, SSL* ssl, const unsigned char* data, size_t len);
 
     int m_listenFd = -1;
-    int m_wake[2] = {-1, -1};
     int m_port = 0;
     SSL_CTX* m_ctx = nullptr;
     std::atomic<bool> m_stop{false};

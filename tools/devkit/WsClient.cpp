@@ -1,13 +1,8 @@
 #include "devkit/WsClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
+
+#include "devkit/SocketCompat.h"
 
 namespace devkit {
 namespace {
@@ -18,7 +13,7 @@ constexpr const char* kRequest =
 
 bool SendAll(int fd, const std::string& bytes) {
     for (size_t off = 0; off < bytes.size();) {
-        ssize_t n = send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        long n = net::Send(fd, bytes.data() + off, bytes.size() - off);
         if (n <= 0) return false;
         off += static_cast<size_t>(n);
     }
@@ -29,13 +24,12 @@ bool SendAll(int fd, const std::string& bytes) {
 
 bool WsClient::Connect(int port, int timeoutMs) {
     Close();
-    m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    m_fd = net::TcpSocket(false);
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     peer.sin_port = htons(static_cast<uint16_t>(port));
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    if (m_fd >= 0) net::SetTimeouts(m_fd, timeoutMs);
     if (m_fd < 0 || connect(m_fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0 || !SendRaw(kRequest))
         return false;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -83,11 +77,11 @@ bool WsClient::Fill(size_t count, int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (m_buffer.size() < count) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        pollfd p{m_fd, POLLIN, 0};
-        if (m_fd < 0 || left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+        if (m_fd < 0 || left.count() <= 0 || !net::WaitFor(m_fd, POLLIN, static_cast<int>(left.count())))
+            return false;
         char buf[65536];
-        ssize_t n = recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        long n = net::Recv(m_fd, buf, sizeof buf, true);
+        if (n < 0 && net::WouldBlock()) continue;
         if (n <= 0) return false;
         m_buffer.append(buf, static_cast<size_t>(n));
     }
@@ -118,17 +112,16 @@ bool WsClient::WaitClosed(int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (m_fd >= 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        pollfd p{m_fd, POLLIN, 0};
-        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+        if (left.count() <= 0 || !net::WaitFor(m_fd, POLLIN, static_cast<int>(left.count()))) return false;
         char buf[4096];
-        ssize_t n = recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return true;
+        long n = net::Recv(m_fd, buf, sizeof buf, true);
+        if (n == 0 || (n < 0 && !net::WouldBlock())) return true;
     }
     return true;
 }
 
 void WsClient::Close() {
-    if (m_fd >= 0) close(m_fd);
+    if (m_fd >= 0) net::Close(m_fd);
     m_fd = -1;
     m_buffer.clear();
 }

@@ -17,13 +17,19 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <random>
 #include <unistd.h>
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0  // Windows: no program is started from here
+#endif
 
 #include <Tolvane.h>
 
 #include "Commands.h"
 #include "devkit/ClientIni.h"
+#if TOLVANE_HAVE_TLS
 #include "devkit/CertKit.h"
+#endif
 #include "devkit/EchoPeer.h"
 #include "devkit/LoopbackPort.h"
 #include "devkit/WsClient.h"
@@ -226,8 +232,10 @@ int RunScenarios(std::FILE* out, const std::string& folder, const std::string& c
         {"4 2-byte BE length", 4, "", false, 0, Peer::EchoPeer},
         {"5 4-byte BE length", 5, "", false, 0, Peer::EchoPeer},
         {"6 end byte 0x03", 6, "", false, 0, Peer::EchoPeer},
+#if TOLVANE_HAVE_TLS
         {"5 over TLS, polling", 5, "", true, 0, Peer::EchoPeer},
         {"5 over TLS, on events", 5, "", true, 1, Peer::EchoPeer},
+#endif
     };
     std::vector<Scenario> scenarios = modes;
     for (Scenario s : modes) {
@@ -251,21 +259,40 @@ int RunScenarios(std::FILE* out, const std::string& folder, const std::string& c
     return allOk ? 0 : 1;
 }
 
+// A new folder of its own below the temporary folder; empty when none could be made.
+std::string MakeScratchFolder() {
+    std::error_code ec;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    if (ec) return std::string();
+    std::random_device seed;
+    std::mt19937 random(seed());
+    const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = "tolvane-demo-";
+        for (int i = 0; i < 6; ++i) name += letters[random() % (sizeof letters - 1)];
+        const std::filesystem::path folder = temp / name;
+        if (std::filesystem::create_directory(folder, ec) && !ec) return folder.string();
+    }
+    return std::string();
+}
+
 }  // namespace
 
 int RunDemo(bool keep) {
     std::error_code ec;
-    std::string pattern = (std::filesystem::temp_directory_path(ec) / "tolvane-demo-XXXXXX").string();
-    if (ec || !mkdtemp(&pattern[0])) {
-        std::fprintf(stderr, "tolvane: cannot create a scratch folder in %s\n", pattern.c_str());
+    const std::string folder = MakeScratchFolder();
+    if (folder.empty()) {
+        std::fprintf(stderr, "tolvane: cannot create a scratch folder in %s\n",
+                     std::filesystem::temp_directory_path(ec).string().c_str());
         return 1;
     }
-    const std::string folder = pattern;
     const std::string certs = folder + "/certs";
     std::filesystem::create_directories(certs, ec);
     int result = 1;
     if (!ec) {
+#if TOLVANE_HAVE_TLS
         devkit::WriteStandardCerts(certs);
+#endif
         LibraryOutputAside aside(folder + "/library-output.txt");
         result = RunScenarios(aside.table(), folder, certs, keep);
     }

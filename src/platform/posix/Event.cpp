@@ -4,6 +4,10 @@
 
 namespace platform {
 
+Event::Event(bool manualReset, bool initiallySet) : m_manualReset(manualReset), m_signalled(initiallySet) {}
+
+Event::~Event() = default;
+
 void Event::Set() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);

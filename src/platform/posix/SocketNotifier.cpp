@@ -69,6 +69,9 @@ void SocketNotifier::NoteConnectionError(SOCKET socket, int error) {
         [socket, error](CSocketEventState& events) { events.NoteConnectionError(socket, error); });
 }
 
+// The notification thread sees the hang-up itself.
+void SocketNotifier::NoteShutDown(SOCKET) {}
+
 int64_t SocketNotifier::ReadableBytesSeen(SOCKET socket) { return CSocketExWnd::ReadableBytesSeen(socket); }
 
 bool SocketNotifier::Post(unsigned int message, uintptr_t wParam, intptr_t lParam) {

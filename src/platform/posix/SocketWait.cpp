@@ -39,31 +39,31 @@ unsigned FromPollEvents(short revents) {
 
 }  // namespace
 
-Wakeup::Wakeup() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+Wakeup::Wakeup() : m_handle(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 Wakeup::~Wakeup() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (IsOpen()) ::close(static_cast<int>(m_handle));
 }
 
 void Wakeup::Raise() {
     uint64_t one = 1;
-    ssize_t ignored = ::write(m_fd, &one, sizeof one);  // a full counter is raised already
+    ssize_t ignored = ::write(static_cast<int>(m_handle), &one, sizeof one);  // a full counter is raised already
     (void)ignored;
 }
 
 void Wakeup::Clear() {
     uint64_t value = 0;
-    ssize_t ignored = ::read(m_fd, &value, sizeof value);  // empty: nothing to clear
+    ssize_t ignored = ::read(static_cast<int>(m_handle), &value, sizeof value);  // empty: nothing to clear
     (void)ignored;
 }
 
 bool Wakeup::IsRaised() const {
-    pollfd p{m_fd, POLLIN, 0};
+    pollfd p{static_cast<int>(m_handle), POLLIN, 0};
     return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
 }
 
 unsigned Wakeup::Wait(SOCKET socket, unsigned interest, int timeoutMs, bool* raised) {
-    pollfd fds[2] = {{m_fd, POLLIN, 0}, {FdOf(socket), ToPollEvents(interest), 0}};
+    pollfd fds[2] = {{static_cast<int>(m_handle), POLLIN, 0}, {FdOf(socket), ToPollEvents(interest), 0}};
     int rc = ::poll(fds, 2, timeoutMs < 0 ? -1 : timeoutMs);
     if (raised) *raised = rc > 0 && (fds[0].revents & POLLIN);
     return rc > 0 ? FromPollEvents(fds[1].revents) : 0;

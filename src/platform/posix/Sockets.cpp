@@ -142,6 +142,11 @@ int NameOf(int (*call)(int, sockaddr*, socklen_t*), SOCKET s, SOCKADDR_IN4* addr
 
 }  // namespace
 
+bool AcquireSocketLibrary() { return true; }
+void ReleaseSocketLibrary() {}
+
+bool ReuseAddressBeforeBind() { return true; }
+
 int WSAGetLastError() { return t_lastError; }
 void WSASetLastError(int error) { t_lastError = error; }
 

@@ -82,8 +82,10 @@ public:
     void ClearAbort();
 
     static int GetSocketError();
-    static int Startup() { return 1; }
-    static int Cleanup() { return 1; }
+    // Each socket object uses the socket library from construction to
+    // destruction; these count one use more or less.
+    static int Startup();
+    static int Cleanup();
 
 protected:
     // Closes a handle that was taken out of m_hSocket before (Close does
@@ -97,6 +99,8 @@ protected:
 
 private:
     platform::Wakeup& AbortSignal();
+
+    const bool m_bLibraryStarted;  // this object counts as a user of the socket library
 
     std::mutex m_windowLock;  // one thread starts the notification thread
     std::mutex m_abortLock;

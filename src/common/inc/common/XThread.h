@@ -3,6 +3,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/CriticalSection.h"
+
 // The recursive lock of the system: the holder may take it again and must
 // release it as often as it took it.
 class CSafeCriticalSection {
@@ -15,7 +17,7 @@ public:
     virtual int Unlock();
 
 private:
-    std::recursive_mutex m_section;
+    platform::CriticalSection m_section;
 };
 
 // Base of every object that owns a thread: derived classes override Run.

@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 
 #include "platform/Sockets.h"
-#include "support/TestSupport.h"
 
 namespace {
 
