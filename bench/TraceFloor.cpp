@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@ std::string Header(size_t len) {
 }  // namespace
 
 TraceFloor::TraceFloor(const std::string& folder) : m_path(folder + "/TraceFloor.log") {
+    std::filesystem::create_directories(folder);
     m_record.reserve(4096);
     m_text.reserve(4096);
 }
@@ -37,7 +40,11 @@ void TraceFloor::Write(int direction, const char* text, size_t len) {
     m_record.append(text, len);
     m_record += "\r\n";
     const int fd = open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
+    if (fd < 0) {
+        // A floor that writes nothing would flatter the library's ratios.
+        std::perror(m_path.c_str());
+        std::exit(1);
+    }
     if (write(fd, m_record.data(), m_record.size()) < 0) std::perror("trace floor");
     close(fd);
 }
