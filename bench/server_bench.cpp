@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -27,9 +28,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kRoundTrips = 20000;
-constexpr int kWarmUp = 2000;
-constexpr int kOneWay = 200000;
+// Divided by main's optional argument (for runs under a profiler).
+int kRoundTrips = 20000;
+int kWarmUp = 2000;
+int kOneWay = 200000;
 
 struct Latency {
     double p50 = 0, p99 = 0;
@@ -294,7 +296,12 @@ Figures Measure(const MakeServer& make, bool notified) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (const int scale = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1; scale > 1) {
+        kRoundTrips /= scale;
+        kWarmUp /= scale;
+        kOneWay /= scale;
+    }
     char pattern[] = "/tmp/tolvane-server-bench-XXXXXX";
     if (!mkdtemp(pattern)) return 1;
     const std::string folder = pattern;
