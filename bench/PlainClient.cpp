@@ -73,6 +73,7 @@ bool PlainClient::ReadExactly(char* data, size_t len) {
                       : static_cast<int>(recv(m_fd, m_buffer.data() + m_end, static_cast<size_t>(want), 0));
         if (n <= 0) return false;
         m_end += static_cast<size_t>(n);
+        if (onRead) onRead(static_cast<size_t>(n));
     }
     std::memcpy(data, m_buffer.data() + m_begin, len);
     m_begin += len;

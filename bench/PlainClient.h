@@ -1,4 +1,6 @@
 #pragma once
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,9 @@ public:
     bool SendBytes(const std::string& bytes);
     // Reads one whole frame and returns its body; false when the stream ended.
     bool RecvFrame(std::string* body);
+
+    // Told the byte count of every socket read, when set.
+    std::function<void(size_t)> onRead;
 
 private:
     bool ReadExactly(char* data, size_t len);

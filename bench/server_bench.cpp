@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -20,15 +21,17 @@
 #include <Tolvane.h>
 
 #include "PlainClient.h"
+#include "TraceFloor.h"
 #include "devkit/ClientIni.h"
 #include "devkit/LoopbackPort.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kRoundTrips = 20000;
-constexpr int kWarmUp = 2000;
-constexpr int kOneWay = 200000;
+// Divided by main's optional argument (for runs under a profiler).
+int kRoundTrips = 20000;
+int kWarmUp = 2000;
+int kOneWay = 200000;
 
 struct Latency {
     double p50 = 0, p99 = 0;
@@ -43,6 +46,8 @@ struct Server {
     // stop, or send `count` copies of `body` once a client is connected.
     virtual void Echo() = 0;
     virtual void Count(int expected) = 0;
+    // The same, the host taking each message in its notification.
+    virtual void CountNotified(int expected) { Count(expected); }
     virtual void Send(const std::string& body, int count) = 0;
     virtual void Stop() = 0;
     std::atomic<bool> done{false};
@@ -61,6 +66,14 @@ public:
     }
     ~LibraryServer() override { Stop(); }
     void OnConnect(int) override { connected = true; }
+    void OnReceive(const unsigned char*, unsigned long, int) override {
+        if (m_notifyTarget > 0 && ++m_counted == m_notifyTarget) Finish();
+    }
+    void CountNotified(int expected) override {
+        m_counted = 0;
+        SetRecvDataType(1);
+        m_notifyTarget = expected;
+    }
 
     void Echo() override {
         Run([this](unsigned char* buf, int len) { SendData(buf, len, 0, nullptr, 0); return true; });
@@ -104,15 +117,17 @@ private:
     }
 
     std::atomic<bool> m_stop{false};
-    int m_counted = 0;
+    std::atomic<int> m_counted{0};
+    std::atomic<int> m_notifyTarget{0};
     std::thread m_thread;
 };
 
 // The plain yardstick: one blocking socket, a large read buffer, one send
-// per message.
+// per message. With a trace floor it also writes the records the library
+// writes for the same traffic.
 class PlainServer : public Server {
 public:
-    explicit PlainServer(int port) {
+    PlainServer(int port, TraceFloor* floor) : m_floor(floor) {
         m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int on = 1;
         setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -125,22 +140,34 @@ public:
     }
     ~PlainServer() override { Stop(); }
 
+    // The frame goes back as it came, from the read buffer.
     void Echo() override {
-        Serve([this](const char* body, uint32_t len) { return SendFrame(body, len); });
+        Serve([this](const char* frame, uint32_t len) {
+            if (m_floor) m_floor->Receive(m_body.assign(frame + 4, len));
+            const bool sent = SendAll(frame, 4 + len);
+            if (m_floor) m_floor->Transmit(m_body);
+            return sent;
+        });
     }
     void Count(int expected) override {
-        Serve([this, expected, counted = 0](const char*, uint32_t) mutable {
+        Serve([this, expected, counted = 0](const char* frame, uint32_t len) mutable {
+            if (m_floor) m_floor->Receive(m_body.assign(frame + 4, len));
             if (++counted < expected) return true;
             finishedAt = Clock::now();
             done = true;
             return false;
         });
     }
+    // The frame is built before the client connects.
     void Send(const std::string& body, int count) override {
         m_thread = std::thread([this, body, count] {
+            uint32_t n = htonl(static_cast<uint32_t>(body.size()));
+            const std::string frame = std::string(reinterpret_cast<const char*>(&n), 4) + body;
             m_fd = accept(m_listen, nullptr, nullptr);
-            for (int i = 0; i < count; ++i)
-                if (!SendFrame(body.data(), static_cast<uint32_t>(body.size()))) return;
+            for (int i = 0; i < count; ++i) {
+                if (!SendAll(frame.data(), frame.size())) return;
+                if (m_floor) m_floor->Transmit(body);
+            }
         });
     }
     void Stop() override {
@@ -153,26 +180,28 @@ public:
     }
 
 private:
-    bool SendFrame(const char* body, uint32_t len) {
-        std::string frame(4, '\0');
-        uint32_t n = htonl(len);
-        frame.replace(0, 4, reinterpret_cast<const char*>(&n), 4);
-        frame.append(body, len);
-        return send(m_fd, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size());
+    bool SendAll(const char* data, size_t len) {
+        return send(m_fd, data, len, MSG_NOSIGNAL) == static_cast<ssize_t>(len);
     }
-    // Reads with a large buffer and hands each complete frame's body on.
+    // Reads with a large buffer and hands each complete frame on (header
+    // first, then `len` body bytes). The floor gets the read records of each
+    // read when its first frame is handled.
     void Serve(std::function<bool(const char*, uint32_t)> handle) {
         m_thread = std::thread([this, handle] {
             m_fd = accept(m_listen, nullptr, nullptr);
             std::vector<char> buf(4 << 20);
-            size_t begin = 0, end = 0;
+            size_t begin = 0, end = 0, unreported = 0;
             for (;;) {
                 while (end - begin >= 4) {
                     uint32_t n = 0;
                     std::copy(buf.data() + begin, buf.data() + begin + 4, reinterpret_cast<char*>(&n));
                     n = ntohl(n);
                     if (end - begin < 4 + n) break;
-                    if (!handle(buf.data() + begin + 4, n)) return;
+                    if (m_floor && unreported) {
+                        m_floor->Reads(unreported, m_body.assign(buf.data() + begin + 4, n));
+                        unreported = 0;
+                    }
+                    if (!handle(buf.data() + begin, n)) return;
                     begin += 4 + n;
                 }
                 if (begin == end) begin = end = 0;
@@ -184,10 +213,13 @@ private:
                 ssize_t r = recv(m_fd, buf.data() + end, buf.size() - end, 0);
                 if (r <= 0) return;
                 end += static_cast<size_t>(r);
+                unreported += static_cast<size_t>(r);
             }
         });
     }
 
+    TraceFloor* const m_floor;
+    std::string m_body;  // the message the floor's records show; kept, so it allocates once
     int m_listen = -1;
     int m_fd = -1;
     std::thread m_thread;
@@ -212,12 +244,14 @@ Latency RoundTrips(const std::function<bool(const std::string&, std::string*)>& 
 struct Figures {
     Latency rtt;
     double toServer = 0;    // messages per second the server takes with RecvData (SplitReads 1)
+    double toServerNotified = 0;  // the same taken in OnReceive (SetRecvDataType 1)
     double fromServer = 0;  // messages per second the server sends with SendData
 };
 
 using MakeServer = std::function<std::unique_ptr<Server>(int port, const std::string& keys)>;
 
-Figures Measure(const MakeServer& make) {
+// `notified`: also measure the host taking messages in OnReceive.
+Figures Measure(const MakeServer& make, bool notified) {
     Figures f;
     {
         const int port = devkit::FreeLoopbackPort();
@@ -229,20 +263,23 @@ Figures Measure(const MakeServer& make) {
         });
     }
     const std::string body(1000, 'm');
-    {
-        // The client's frames are prepared before the window and written in large pieces.
-        std::string stream;
-        for (int i = 0; i < kOneWay; ++i) stream += std::string("\0\0\x03\xE8", 4) + body;
+    // The client's frames are prepared before the window and written in large pieces.
+    std::string stream;
+    for (int i = 0; i < kOneWay; ++i) stream += std::string("\0\0\x03\xE8", 4) + body;
+    auto oneWay = [&](bool inNotification) {
         const int port = devkit::FreeLoopbackPort();
         auto server = make(port, "SplitReads=1");
-        server->Count(kOneWay);
+        if (inNotification) server->CountNotified(kOneWay);
+        else server->Count(kOneWay);
         PlainClient client(port, false);
         const auto t0 = Clock::now();
         for (size_t off = 0; off < stream.size(); off += 1 << 20) client.SendBytes(stream.substr(off, 1 << 20));
         while (!server->done && Clock::now() - t0 < std::chrono::seconds(60))
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-        if (server->done) f.toServer = kOneWay / std::chrono::duration<double>(server->finishedAt - t0).count();
-    }
+        return server->done ? kOneWay / std::chrono::duration<double>(server->finishedAt - t0).count() : 0.0;
+    };
+    f.toServer = oneWay(false);
+    f.toServerNotified = notified ? oneWay(true) : f.toServer;
     {
         const int port = devkit::FreeLoopbackPort();
         auto server = make(port, "");
@@ -259,29 +296,51 @@ Figures Measure(const MakeServer& make) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (const int scale = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1; scale > 1) {
+        kRoundTrips /= scale;
+        kWarmUp /= scale;
+        kOneWay /= scale;
+    }
     char pattern[] = "/tmp/tolvane-server-bench-XXXXXX";
     if (!mkdtemp(pattern)) return 1;
     const std::string folder = pattern;
 
-    Figures plain = Measure([](int port, const std::string&) { return std::make_unique<PlainServer>(port); });
-    Figures lib = Measure([&](int port, const std::string& keys) {
-        auto s = std::make_unique<LibraryServer>(folder, port, keys);
-        return std::unique_ptr<Server>(std::move(s));
-    });
+    const std::string logs = folder + "/Log";
+    Figures plain = Measure([](int port, const std::string&) { return std::make_unique<PlainServer>(port, nullptr); },
+                            false);
+    TraceFloor trace(logs);
+    Figures floor = Measure([&](int port, const std::string&) { return std::make_unique<PlainServer>(port, &trace); },
+                            false);
+    Figures lib = Measure(
+        [&](int port, const std::string& keys) {
+            auto s = std::make_unique<LibraryServer>(folder, port, keys);
+            return std::unique_ptr<Server>(std::move(s));
+        },
+        true);
 
-    std::printf("Round trip of 100-byte messages (header mode 5), microseconds, %d after %d warm-up\n", kRoundTrips,
-                kWarmUp);
-    std::printf("                plain p50  plain p99    lib p50    lib p99    x p50    x p99\n");
-    std::printf("plain TCP      %10.1f %10.1f %10.1f %10.1f %8.2f %8.2f\n", plain.rtt.p50, plain.rtt.p99, lib.rtt.p50,
-                lib.rtt.p99, lib.rtt.p50 / plain.rtt.p50, lib.rtt.p99 / plain.rtt.p99);
-    std::printf("\nOne-way throughput of %d 1000-byte messages, messages per second\n", kOneWay);
-    std::printf("%-42s %10s %10s %7s\n", "", "plain", "library", "share");
-    std::printf("%-42s %10.0f %10.0f %6.0f%%\n", "client to server, RecvData (SplitReads=1)", plain.toServer,
-                lib.toServer, 100 * lib.toServer / plain.toServer);
-    std::printf("%-42s %10.0f %10.0f %6.0f%%\n", "server to client, SendData", plain.fromServer, lib.fromServer,
-                100 * lib.fromServer / plain.fromServer);
+    auto ratio = [](double part, double whole) { return whole > 0 ? part / whole : 0.0; };
+    auto share = [](double part, double whole) { return whole > 0 ? 100.0 * part / whole : 0.0; };
+    std::printf("Round trip of 100-byte messages (header mode 5), microseconds, %d after %d warm-up;\n"
+                "the floor is the plain server writing the records the library writes\n",
+                kRoundTrips, kWarmUp);
+    std::printf("%-14s %9s %9s %9s %9s %9s %9s %8s %8s\n", "", "plain p50", "plain p99", "floor p50", "floor p99",
+                "lib p50", "lib p99", "x plain", "x floor");
+    std::printf("%-14s %9.1f %9.1f %9.1f %9.1f %9.1f %9.1f %8.2f %8.2f\n", "plain TCP", plain.rtt.p50,
+                plain.rtt.p99, floor.rtt.p50, floor.rtt.p99, lib.rtt.p50, lib.rtt.p99,
+                ratio(lib.rtt.p50, plain.rtt.p50), ratio(lib.rtt.p50, floor.rtt.p50));
+    std::printf("\nOne-way throughput of %d 1000-byte messages, messages per second; shares of the floor\n",
+                kOneWay);
+    std::printf("%-44s %10s %10s %10s %7s\n", "", "plain", "floor", "library", "share");
+    std::printf("%-44s %10.0f %10.0f %10.0f %6.0f%%\n", "client to server, RecvData (SplitReads=1)", plain.toServer,
+                floor.toServer, lib.toServer, share(lib.toServer, floor.toServer));
+    std::printf("%-44s %10.0f %10.0f %10.0f %6.0f%%\n", "client to server, OnReceive (SplitReads=1)",
+                plain.toServer, floor.toServer, lib.toServerNotified, share(lib.toServerNotified, floor.toServer));
+    std::printf("%-44s %10.0f %10.0f %10.0f %6.0f%%\n", "server to client, SendData", plain.fromServer,
+                floor.fromServer, lib.fromServer, share(lib.fromServer, floor.fromServer));
 
     std::printf("\ntrace files: %s/Log/\n", folder.c_str());
+    std::printf("vs floor: round trip %.2fx, RecvData %.0f%%, OnReceive %.0f%%\n", ratio(lib.rtt.p50, floor.rtt.p50),
+                share(lib.toServer, floor.toServer), share(lib.toServerNotified, floor.toServer));
     return 0;
 }

@@ -17,8 +17,8 @@ CConnector::CConnector()
                                     service->OnReceive(data, static_cast<unsigned long>(length), error);
                             },
                             [this](const _DATA_BLOCK& message) { PushDataBlock(message); }}) {
-    m_RecvBlock.Clear();
     m_ReadBlock.Clear();
+    m_assembler.SetQueueBytes([this](const unsigned char* data, uint32_t length) { m_queue.PushBytes(data, length); });
 }
 
 CConnector::~CConnector() {
@@ -152,5 +152,5 @@ void CConnector::ReadAndAssemble(int error) {
     CReceiveQueue::WakeBatch batch(m_queue);  // the read's messages wake RecvData once
     const FramingSettings framing = GetFramingSettings();
     if (m_bNewConnection.exchange(false) && framing.cleanFraming) m_assembler.DiscardForNewConnection();
-    m_assembler.OnRead(m_ReadBlock.data, n, error, framing);
+    m_assembler.OnSessionRead(m_ReadBlock.data, n, error, framing);
 }

@@ -37,11 +37,8 @@ public:
     void SetTlsReadMode(int mode) { m_nTlsReadMode = mode; }
     // The host's receive call: 0 and the oldest message, or -1.
     int RecvData(unsigned char* buf, int* len, unsigned long timeoutMs) {
-        return m_queue.TakeMessage(&m_RecvBlock, buf, len, timeoutMs, m_nStatus == 1);
+        return m_queue.TakeMessage(buf, len, timeoutMs, m_nStatus == 1);
     }
-
-    // The block a host receive call takes its message into.
-    _DATA_BLOCK m_RecvBlock;
 
 private:
     void WaitDataOrConnectEvent();

@@ -20,8 +20,12 @@ void CReceiveQueue::Grow() {
 }
 
 void CReceiveQueue::PushDataBlock(const _DATA_BLOCK& block) {
+    PushBytes(block.data, block.length <= kDataBlockBytes ? block.length : kDataBlockBytes);
+}
+
+void CReceiveQueue::PushBytes(const unsigned char* data, uint32_t len) {
     if (m_nRecvDataType == 1) return;
-    uint32_t len = block.length <= kDataBlockBytes ? block.length : kDataBlockBytes;
+    if (len > kDataBlockBytes) len = kDataBlockBytes;
     std::string limitLine;
     std::function<void(const std::string&)> trace;
     bool wake = false;
@@ -29,7 +33,7 @@ void CReceiveQueue::PushDataBlock(const _DATA_BLOCK& block) {
         std::lock_guard<std::mutex> lock(m_queueLock);
         if (AdmitUnderLimit(len, &limitLine)) {
             if (m_count == m_slots.size()) Grow();
-            m_slots[(m_head + m_count) % m_slots.size()].assign(block.data, block.data + len);
+            m_slots[(m_head + m_count) % m_slots.size()].assign(data, data + len);
             ++m_count;
             m_nQueuedBytes += len;
             if (m_batching) m_wakeHeld = true;
@@ -56,17 +60,12 @@ CReceiveQueue::WakeBatch::~WakeBatch() {
     if (wake) m_queue.m_queued.notify_all();
 }
 
-int CReceiveQueue::PopDataBlock(_DATA_BLOCK* out) {
+template <class Copy>
+int CReceiveQueue::PopFront(Copy copy) {
     std::lock_guard<std::mutex> lock(m_queueLock);
     if (m_count == 0) return 0;
     std::vector<unsigned char>& front = m_slots[m_head];
-    // The destination ends up as a cleared block holding the message: only the
-    // bytes the previous content used need zeroing.
-    uint32_t len = static_cast<uint32_t>(front.size());
-    uint32_t previous = out->length <= kDataBlockBytes ? out->length : kDataBlockBytes;
-    if (len) std::memcpy(out->data, front.data(), len);
-    if (previous > len) std::memset(out->data + len, 0, previous - len);
-    out->length = len;
+    copy(front.data(), static_cast<uint32_t>(front.size()));
     m_nQueuedBytes -= front.size();
     front.clear();
     m_head = (m_head + 1) % m_slots.size();
@@ -75,6 +74,17 @@ int CReceiveQueue::PopDataBlock(_DATA_BLOCK* out) {
         m_head = 0;
     }
     return 1;
+}
+
+int CReceiveQueue::PopDataBlock(_DATA_BLOCK* out) {
+    return PopFront([out](const unsigned char* data, uint32_t len) {
+        // The destination ends up as a cleared block holding the message:
+        // only the bytes the previous content used need zeroing.
+        uint32_t previous = out->length <= kDataBlockBytes ? out->length : kDataBlockBytes;
+        if (len) std::memcpy(out->data, data, len);
+        if (previous > len) std::memset(out->data + len, 0, previous - len);
+        out->length = len;
+    });
 }
 
 bool CReceiveQueue::WaitUntilQueued(bool endless, Clock::time_point deadline, uint64_t endsBefore) {
@@ -122,7 +132,8 @@ bool CReceiveQueue::AdmitUnderLimit(uint32_t len, std::string* line) {
     return true;
 }
 
-bool CReceiveQueue::WaitAndTake(unsigned long timeoutMs, bool disconnected, const std::function<bool()>& take) {
+template <class Take>
+bool CReceiveQueue::WaitAndTake(unsigned long timeoutMs, bool disconnected, Take take) {
     uint64_t endsBefore;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
@@ -144,14 +155,12 @@ int CReceiveQueue::WaitDataBlock(_DATA_BLOCK* out, unsigned long timeoutMs, bool
     return WaitAndTake(timeoutMs, disconnected, [&] { return PopDataBlock(out) == 1; }) ? 1 : 0;
 }
 
-int CReceiveQueue::TakeMessage(_DATA_BLOCK* block, unsigned char* buf, int* len, unsigned long timeoutMs,
-                               bool disconnected) {
+int CReceiveQueue::TakeMessage(unsigned char* buf, int* len, unsigned long timeoutMs, bool disconnected) {
     auto take = [&] {
-        std::lock_guard<std::mutex> lock(m_takeLock);
-        if (!PopDataBlock(block)) return false;
-        std::memcpy(buf, block->data, block->length);
-        *len = static_cast<int>(block->length);
-        return true;
+        return PopFront([&](const unsigned char* data, uint32_t n) {
+                   if (n) std::memcpy(buf, data, n);
+                   *len = static_cast<int>(n);
+               }) == 1;
     };
     return WaitAndTake(timeoutMs, disconnected, take) ? 0 : -1;
 }

@@ -23,9 +23,12 @@ public:
 
     // Returns the write's result, or -1 without writing when `data` is null or
     // the framed message does not fit in a block. `logText` replaces the
-    // message in the trace when logLen >= 1 and masking is off.
+    // message in the trace when logLen >= 1 and masking is off. With
+    // `unframed` the message is written as it is (a WebSocket peer gets it in
+    // a frame of its own) and no framed copy is built; the trace shows the
+    // same header bytes either way.
     int SendFramed(const FramingSettings& settings, int maskLog, const void* data, int len, const void* logText,
-                   int logLen, const WriteFn& write, const LastErrorFn& lastError);
+                   int logLen, const WriteFn& write, const LastErrorFn& lastError, bool unframed = false);
 
     const _DATA_BLOCK& SendBlock() const { return m_SendBlock; }
     const _DATA_BLOCK& SendLogBlock() const { return m_SendLogBlock; }

@@ -104,6 +104,20 @@ unsigned BuildFrame(int headerMode, int headerIncluded, _DATA_BLOCK* block) {
     return block->length;
 }
 
+void FramedLeadBytes(int headerMode, int headerIncluded, const unsigned char* body, uint32_t len,
+                     unsigned char lead[2]) {
+    const uint32_t h = FrameHeaderSize(headerMode);
+    if (h == 0 || len > kDataBlockBytes - h) {  // BuildFrame leaves such a block as it is
+        lead[0] = len > 0 ? body[0] : 0;
+        lead[1] = len > 1 ? body[1] : 0;
+        return;
+    }
+    unsigned char header[4];
+    WriteHeader(headerMode, headerIncluded, len, header);
+    lead[0] = header[0];
+    lead[1] = header[1];
+}
+
 // Mode 6 cut at end bytes: the bytes up to and including the first 0x03, or 0.
 static uint32_t EndByteMessageSize(const unsigned char* data, uint32_t avail) {
     const void* end = avail ? std::memchr(data, kEndByte, avail) : nullptr;

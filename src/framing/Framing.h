@@ -23,6 +23,10 @@ uint32_t FrameHeaderSize(int headerMode);
 // Puts the mode's length header in front of the block's data and returns the
 // new length. A block too full to take the header is left unchanged.
 unsigned BuildFrame(int headerMode, int headerIncluded, _DATA_BLOCK* block);
+// The first two bytes BuildFrame would give a cleared block holding the `len`
+// bytes of `body`, without building the frame.
+void FramedLeadBytes(int headerMode, int headerIncluded, const unsigned char* body, uint32_t len,
+                     unsigned char lead[2]);
 
 // Decides whether the block holds a complete message. When a length-header
 // message is complete, its body is moved to the front and the block cut to it.

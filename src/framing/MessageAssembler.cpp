@@ -13,9 +13,28 @@ CMessageAssembler::CMessageAssembler(CTraceLog* log, MessageDelivery delivery, b
     : m_pLog(log), m_delivery(std::move(delivery)), m_bSplitReads(splitReads) {}
 
 void CMessageAssembler::OnRead(const unsigned char* read, int n, int error, const FramingSettings& settings) {
+    Assemble(read, nullptr, n, error, settings);
+}
+
+void CMessageAssembler::OnSessionRead(unsigned char* read, int n, int error, const FramingSettings& settings) {
+    // A read that fills a whole block has no byte behind it to write.
+    const bool direct = n > 0 && static_cast<uint32_t>(n) < kDataBlockBytes && FrameHeaderSize(settings.netHeader) != 0;
+    Assemble(read, direct ? read : nullptr, n, error, settings);
+}
+
+void CMessageAssembler::Assemble(const unsigned char* read, unsigned char* writable, int n, int error,
+                                 const FramingSettings& settings) {
     if (!read || n <= 0) return;
     const uint32_t len = std::min(static_cast<uint32_t>(n), kDataBlockBytes);
     DiscardIfExpired(settings);
+    if (writable && m_nPending != 1) {
+        // Nothing pending: the read's frames go on from where they lie. The
+        // assembly block ends up as after a delivery: empty, or holding an
+        // incomplete last piece.
+        ClearDataBlock(&m_AssembleBlock);
+        DeliverFrames(writable, len, 0, error, settings, true);
+        return;
+    }
     // A pending message takes only the bytes up to its own end; the rest of
     // the read is split into further messages below.
     const uint32_t take = m_nPending == 1 ? BytesBelongingToPending(settings.netHeader, settings.headerIncluded,
@@ -44,12 +63,35 @@ void CMessageAssembler::OnRead(const unsigned char* read, int n, int error, cons
     m_dwPendingStart = 0;
     // The message ends inside this read, after the bytes it had gathered before.
     const int end = headerLen + bodyLen - static_cast<int>(pendingBefore);
-    if (SkipsEmptyFrame(&m_AssembleBlock, settings)) {
-        DeliverRemainder(read, static_cast<int>(len), end, error, settings);
-        return;
+    if (!SkipsEmptyFrame(&m_AssembleBlock, settings) && (!Deliver(&m_AssembleBlock, error) || !m_bSplitReads)) return;
+    if (writable && end >= 0) DeliverFrames(writable, len, static_cast<uint32_t>(end), error, settings, false);
+    else DeliverRemainder(read, static_cast<int>(len), end, error, settings);
+}
+
+void CMessageAssembler::DeliverFrames(unsigned char* read, uint32_t readLen, uint32_t pos, int error,
+                                      const FramingSettings& settings, bool fresh) {
+    const uint32_t h = FrameHeaderSize(settings.netHeader);
+    while (pos < readLen) {
+        const uint32_t avail = readLen - pos;
+        const uint32_t frame =
+            CompleteFrameSize(settings.netHeader, settings.headerIncluded, read + pos, avail, settings.cutAtEndByte);
+        if (frame == 0) {
+            // The header or the body is still to come.
+            SetDataBlock(&m_AssembleBlock, read + pos, avail);
+            m_nPending = 1;
+            MarkPendingStart();
+            return;
+        }
+        if (fresh) {
+            // The read's first message completes: as for an assembled one.
+            m_nPending = 0;
+            m_dwPendingStart = 0;
+            fresh = false;
+        }
+        pos += frame;
+        if (settings.cleanFraming && frame == h) continue;  // an empty frame is passed over
+        if (!DeliverBody(read + pos - frame + h, frame - h, error) || !m_bSplitReads) return;
     }
-    if (!Deliver(&m_AssembleBlock, error) || !m_bSplitReads) return;
-    DeliverRemainder(read, static_cast<int>(len), end, error, settings);
 }
 
 void CMessageAssembler::DeliverRemainder(const unsigned char* read, int readLen, int offset, int error,
@@ -135,6 +177,27 @@ void CMessageAssembler::KeepAsPending(_DATA_BLOCK* piece) {
     ClearDataBlock(piece);
     m_nPending = 1;
     MarkPendingStart();
+}
+
+bool CMessageAssembler::DeliverBody(unsigned char* body, uint32_t length, int error) {
+    if (m_pLog) WriteReceiveRecord(*m_pLog, body, length);
+    if (m_delivery.notify) {
+        // The host sees the message ended by a zero byte, as in a block;
+        // the byte behind it (the next frame's, or past the read) comes back after.
+        const unsigned char behind = body[length];
+        body[length] = 0;
+        m_delivery.notify(body, static_cast<int>(length), error);
+        body[length] = behind;
+    }
+    if (length == 0) return false;
+    if (m_queueBytes) {
+        m_queueBytes(body, length);
+    } else if (m_delivery.queue) {
+        SetDataBlock(&m_RemainderBlock, body, length);
+        m_delivery.queue(m_RemainderBlock);
+        ClearDataBlock(&m_RemainderBlock);
+    }
+    return true;
 }
 
 bool CMessageAssembler::Deliver(_DATA_BLOCK* message, int error) {

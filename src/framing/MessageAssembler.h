@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include "framing/FramingSettings.h"
 #include "common/DataBlock.h"
@@ -30,6 +31,18 @@ public:
     // Handles the n > 0 bytes of one read; `error` is the read event's error
     // code, passed on with every message.
     void OnRead(const unsigned char* read, int n, int error, const FramingSettings& settings);
+    // The same for a session's own read buffer, in which read[n] may be
+    // written for a moment: with a length header, every message that lies
+    // whole in the read goes to the host and the queue straight from it,
+    // not through the assembly block. The host's notification sees the
+    // message followed by a zero byte, as from a block.
+    void OnSessionRead(unsigned char* read, int n, int error, const FramingSettings& settings);
+
+    // Where messages delivered straight from a session read are queued
+    // (their block-based `queue` is not called for them then).
+    void SetQueueBytes(std::function<void(const unsigned char* data, uint32_t length)> queueBytes) {
+        m_queueBytes = std::move(queueBytes);
+    }
 
     // Cuts further messages out of `read` from `offset` on; an incomplete last
     // piece becomes the pending message.
@@ -50,6 +63,9 @@ public:
     const _DATA_BLOCK& AssemblyBlock() const { return m_AssembleBlock; }
 
 private:
+    // OnRead and OnSessionRead: `writable` is the read itself, or null.
+    void Assemble(const unsigned char* read, unsigned char* writable, int n, int error,
+                  const FramingSettings& settings);
     void DiscardIfExpired(const FramingSettings& settings);
     void DiscardIfTooLong(uint32_t readLen);
     void MarkPendingStart();
@@ -58,12 +74,20 @@ private:
     // Traces, notifies and queues one complete message, then clears its block.
     // False for an empty body: the rest of the read is not looked at.
     bool Deliver(_DATA_BLOCK* message, int error);
+    // The same for the body of a frame that lies whole in a writable read.
+    bool DeliverBody(unsigned char* body, uint32_t length, int error);
+    // Hands on the frames of a writable read from `pos` on by their length
+    // header, each straight from the read; an incomplete last piece becomes
+    // the pending message. `fresh`: the read began with nothing pending.
+    void DeliverFrames(unsigned char* read, uint32_t readLen, uint32_t pos, int error,
+                       const FramingSettings& settings, bool fresh);
     // With "CleanFraming" an empty frame is passed over: true when `message`
     // is one (its block is cleared).
     static bool SkipsEmptyFrame(_DATA_BLOCK* message, const FramingSettings& settings);
 
     CTraceLog* m_pLog;
     MessageDelivery m_delivery;
+    std::function<void(const unsigned char* data, uint32_t length)> m_queueBytes;
     bool m_bSplitReads;
     int m_nPending = 0;
     uint32_t m_dwPendingStart = 0;

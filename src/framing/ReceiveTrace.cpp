@@ -22,6 +22,10 @@ void WriteReadTrace(CTraceLog& log, int error, const _DATA_BLOCK& read, int n) {
 }
 
 void WriteReceiveRecord(CTraceLog& log, const _DATA_BLOCK& message) {
-    log.WriteLogEx(kTraceReceive, "%.*s\r\n", static_cast<int>(std::min(message.length, kDataBlockBytes)),
-                   reinterpret_cast<const char*>(message.data));
+    WriteReceiveRecord(log, message.data, message.length);
+}
+
+void WriteReceiveRecord(CTraceLog& log, const unsigned char* data, uint32_t length) {
+    log.WriteLogEx(kTraceReceive, "%.*s\r\n", static_cast<int>(std::min(length, kDataBlockBytes)),
+                   reinterpret_cast<const char*>(data));
 }

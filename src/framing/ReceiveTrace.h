@@ -12,3 +12,4 @@ void WriteReadFailedTrace(CTraceLog& log, int error, int n, int lastError);
 void WriteReadTrace(CTraceLog& log, int error, const _DATA_BLOCK& read, int n);
 // The RECEIVE record of a complete message.
 void WriteReceiveRecord(CTraceLog& log, const _DATA_BLOCK& message);
+void WriteReceiveRecord(CTraceLog& log, const unsigned char* data, uint32_t length);

@@ -15,7 +15,7 @@ constexpr int kCreateAttempts = 4;
 constexpr uint32_t kCreateRetryMs = 1000;
 }  // namespace
 
-CServer::CServer() { m_RecvBlock.Clear(); }
+CServer::CServer() = default;
 
 CServer::~CServer() {
     // No accept may run while the members go; then the session ends its threads.

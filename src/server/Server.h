@@ -53,6 +53,7 @@ public:
     int SendData(const void* data, int len, const void* logText, int logLen);
 
     void PushDataBlock(const _DATA_BLOCK& block) { m_queue.PushDataBlock(block); }
+    void PushBytes(const unsigned char* data, uint32_t len) { m_queue.PushBytes(data, len); }
     // Messages pushed on this thread while the result lives wake RecvData once.
     CReceiveQueue::WakeBatch BatchWakeUps() { return CReceiveQueue::WakeBatch(m_queue); }
     int PopDataBlock(_DATA_BLOCK* out) { return m_queue.PopDataBlock(out); }
@@ -62,7 +63,7 @@ public:
     int SetRecvDataType(int type) { return m_queue.SetRecvDataType(type); }
     // The host's receive call: 0 and the oldest message, or -1.
     int RecvData(unsigned char* buf, int* len, unsigned long timeoutMs) {
-        return m_queue.TakeMessage(&m_RecvBlock, buf, len, timeoutMs, m_nStatus == 1);
+        return m_queue.TakeMessage(buf, len, timeoutMs, m_nStatus == 1);
     }
 
     // What the session reads of its server.
@@ -75,8 +76,6 @@ public:
     // The session's peer went away.
     void MarkPeerGone() { m_nStatus = 1; }
     CServerClient& Session() { return m_Session; }
-
-    _DATA_BLOCK m_RecvBlock;
 
 protected:
     std::string ConsoleTitle() const override;

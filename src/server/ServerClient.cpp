@@ -26,7 +26,10 @@ CServerClient::CServerClient(CServer* server)
                                   },
                                   [this](const _DATA_BLOCK& message) { m_pServer->PushDataBlock(message); }},
                   false),
-      m_sender(server) {}
+      m_sender(server) {
+    m_assembler.SetQueueBytes(
+        [this](const unsigned char* data, uint32_t length) { m_pServer->PushBytes(data, length); });
+}
 
 CServerClient::~CServerClient() {
     m_SocketWnd.DestroySocketWindow();
@@ -176,7 +179,7 @@ void CServerClient::OnReceive(int error) {
     framing.recvDataDelayTimeOut = m_nRecvDataDelayTimeOut;
     framing.cutAtEndByte = IsSplitReads() != 0;
     m_assembler.SetSplitReads(framing.cutAtEndByte);
-    m_assembler.OnRead(m_RawBlock.data, n, error, framing);
+    m_assembler.OnSessionRead(m_RawBlock.data, n, error, framing);
 }
 
 void CServerClient::OnWSMessage(const unsigned char* data, int length, _DATA_BLOCK* block) {
@@ -190,13 +193,12 @@ int CServerClient::SendFramed(const void* data, int len, const void* logText, in
     // A strict WebSocket session sends messages of up to a block: the length
     // header, which never goes on the wire, must not take room from them.
     if (IsWebsocket() && IsStrict()) framing.netHeader = 0;
+    // A WebSocket peer gets the host's bytes as they are, in one text frame.
+    const bool websocket = IsWebsocket();
     return m_sender.SendFramed(
         framing, m_pServer->m_nMaskLog, data, len, logText, logLen,
-        [this, data, len](const unsigned char* framed, int framedLen) {
-            // A WebSocket peer gets the host's bytes as they are, in one text frame.
-            if (IsWebsocket())
-                return SendWSFrame(static_cast<const unsigned char*>(data), static_cast<unsigned>(len));
-            return Send(framed, framedLen, 0);
+        [this, websocket](const unsigned char* bytes, int n) {
+            return websocket ? SendWSFrame(bytes, static_cast<unsigned>(n)) : Send(bytes, n, 0);
         },
-        [] { return GetSocketError(); });
+        [] { return GetSocketError(); }, websocket);
 }

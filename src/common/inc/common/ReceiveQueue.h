@@ -19,17 +19,18 @@ public:
     // Does nothing when the receive data type is 1 (messages reach the host
     // only through its notification); otherwise queues a copy and wakes a waiter.
     void PushDataBlock(const _DATA_BLOCK& block);
+    // The same for `len` bytes of a message that is not in a block.
+    void PushBytes(const unsigned char* data, uint32_t len);
     // 1 and the oldest message in `out`, or 0 when the queue is empty.
     int PopDataBlock(_DATA_BLOCK* out);
     // Takes a message, waiting at most `timeoutMs` unless `disconnected` says
     // no more can come; 1 with a message, 0 without.
     int WaitDataBlock(_DATA_BLOCK* out, unsigned long timeoutMs, bool disconnected);
 
-    // The host's receive: takes a message into `block` (the session's own
-    // receive block) and copies its bytes to `buf`; 0 with a message, -1
-    // without. Host threads take turns for the copy only: each waits for
+    // The host's receive: copies the oldest message's bytes from its queue
+    // slot to `buf`; 0 with a message, -1 without. Each caller waits for
     // its own time-out, never behind another caller's wait.
-    int TakeMessage(_DATA_BLOCK* block, unsigned char* buf, int* len, unsigned long timeoutMs, bool disconnected);
+    int TakeMessage(unsigned char* buf, int* len, unsigned long timeoutMs, bool disconnected);
 
     // While one exists, messages pushed on its thread wake the waiting
     // callers only when it ends: the messages of one socket read then cost
@@ -64,7 +65,9 @@ private:
     using Clock = std::chrono::steady_clock;
     // Runs `take` until it succeeds, waiting between tries for a message to
     // be queued, at most `timeoutMs` in all; true when `take` succeeded.
-    bool WaitAndTake(unsigned long timeoutMs, bool disconnected, const std::function<bool()>& take);
+    // (A template, so that a call allocates nothing for its callable.)
+    template <class Take>
+    bool WaitAndTake(unsigned long timeoutMs, bool disconnected, Take take);
     // Waits until the queue holds a message or `deadline` passes (no limit
     // when `endless`); true when it holds one.
     bool WaitUntilQueued(bool endless, Clock::time_point deadline, uint64_t endsBefore);
@@ -73,8 +76,10 @@ private:
     // The caller holds m_queueLock.
     bool AdmitUnderLimit(uint32_t len, std::string* line);
     void Grow();
+    // Under m_queueLock: the front message's bytes, then it is taken out.
+    template <class Copy>
+    int PopFront(Copy copy);
 
-    std::mutex m_takeLock;  // guards the caller's receive block during the copy
     std::mutex m_queueLock;
     std::condition_variable m_queued;
     std::vector<std::vector<unsigned char>> m_slots;  // ring; guarded by m_queueLock
