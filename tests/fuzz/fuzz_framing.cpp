@@ -167,6 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         MessageDelivery{[&](const unsigned char* bytes, int length, int error) {
                             FUZZ_CHECK(error == readNumber);
                             FUZZ_CHECK(length >= 0 && static_cast<uint32_t>(length) <= kDataBlockBytes);
+                            FUZZ_CHECK(bytes[length] == 0 || static_cast<uint32_t>(length) == kDataBlockBytes);
                             notified.emplace_back(reinterpret_cast<const char*>(bytes), length);
                         },
                         [&](const _DATA_BLOCK& block) {
@@ -178,8 +179,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         settings.endMarker);
     while (!in.Empty()) {
         const Bytes read = NextRead(in);
-        assembler->OnRead(reinterpret_cast<const unsigned char*>(read.data()), static_cast<int>(read.size()),
-                          ++readNumber, settings);
+        std::vector<unsigned char> own(read.begin(), read.end());
+        own.push_back(0x5A);  // the byte behind the read must come back unchanged
+        assembler->OnSessionRead(own.data(), static_cast<int>(read.size()), ++readNumber, settings);
+        FUZZ_CHECK(own.back() == 0x5A);
+        FUZZ_CHECK(read.empty() || std::memcmp(read.data(), own.data(), read.size()) == 0);
         reference.OnRead(read);
         FUZZ_CHECK(notified.size() == reference.delivered.size());
     }
