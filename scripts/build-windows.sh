@@ -44,5 +44,11 @@ for target in "${targets[@]}"; do
          "the Linux side run"
   fi
   ctest --preset "$target"
+  # The prefix's Wine server and its background processes end with the run.
+  if [ -x "$loader" ]; then
+    server=$(dirname "$loader")/wineserver64
+    [ -x "$server" ] || server=wineserver
+    WINEPREFIX="$PWD/$build/wine" "$server" -k 2>/dev/null || true
+  fi
 done
 echo "Windows builds done: ${targets[*]}"

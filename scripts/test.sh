@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the whole suite three times: with GCC, under
 # AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
-# Also checks that the library and tools compile warning-free with Clang, and
-# runs every fuzz target over its corpus and then fuzzes it for 20 seconds.
+# Also checks that the library and tools compile warning-free with Clang,
+# runs every fuzz target over its corpus and then fuzzes it for 20 seconds,
+# and builds the Windows DLLs, running the x86_64 suite under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -31,4 +32,6 @@ for target in $(scripts/fuzz.sh --list); do
   }
   grep -h '^stat::number_of_executed_units' "build/fuzz-$target.log" | sed "s/^/  $target: /"
 done
+echo "== Windows: both targets built, the x86_64 suite under Wine"
+scripts/build-windows.sh
 echo "All test runs passed."
