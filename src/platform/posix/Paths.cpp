@@ -2,21 +2,15 @@
 
 #include <cerrno>
 #include <climits>
-#include <mutex>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform {
-namespace {
-std::mutex g_overrideLock;
-std::string g_override;
-}  // namespace
+#include "platform/NativeSources.h"
 
-std::string ProcessModuleFileName() {
-    {
-        std::lock_guard<std::mutex> lock(g_overrideLock);
-        if (!g_override.empty()) return g_override;
-    }
+namespace platform {
+
+std::string native::ModuleFileName() {
     char buf[PATH_MAX + 1];
     ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
     if (n <= 0) return std::string();
@@ -24,11 +18,6 @@ std::string ProcessModuleFileName() {
 }
 
 char PathSeparator() { return '/'; }
-
-void SetModuleFileNameForTest(const std::string& path) {
-    std::lock_guard<std::mutex> lock(g_overrideLock);
-    g_override = path;
-}
 
 bool MakeSureDirectoryPathExists(const std::string& path) {
     if (path.rfind('/') == std::string::npos) return true;

@@ -1,26 +1,21 @@
 #include "platform/Time.h"
 
-#include <atomic>
 #include <ctime>
 #include <thread>
 #include <chrono>
 
-namespace platform {
-namespace {
-std::atomic<TickSource> g_tickSource{nullptr};
-std::atomic<LocalTimeSource> g_localTimeSource{nullptr};
-}  // namespace
+#include "platform/NativeSources.h"
 
-uint32_t GetTickCount() {
-    if (TickSource source = g_tickSource.load()) return source();
+namespace platform {
+
+uint32_t native::TickCount() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
 
-LocalTime GetLocalTime() {
-    if (LocalTimeSource source = g_localTimeSource.load()) return source();
+LocalTime native::LocalTimeNow() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
     tm parts{};
@@ -37,8 +32,5 @@ LocalTime GetLocalTime() {
 }
 
 void Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-void SetTickSource(TickSource source) { g_tickSource.store(source); }
-void SetLocalTimeSource(LocalTimeSource source) { g_localTimeSource.store(source); }
 
 }  // namespace platform

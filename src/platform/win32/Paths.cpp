@@ -1,22 +1,15 @@
 #include "platform/Paths.h"
 
-#include <mutex>
+#include <string>
 #include <vector>
 
+#include "platform/NativeSources.h"
 #include "platform/PathSeparators.h"
 #include "platform/win32/Windows.h"
 
 namespace platform {
-namespace {
-std::mutex g_overrideLock;
-std::string g_override;
-}  // namespace
 
-std::string ProcessModuleFileName() {
-    {
-        std::lock_guard<std::mutex> lock(g_overrideLock);
-        if (!g_override.empty()) return g_override;
-    }
+std::string native::ModuleFileName() {
     // The name is cut to the buffer without a sign of it: grow until it fits.
     std::vector<char> buf(MAX_PATH);
     for (;;) {
@@ -28,11 +21,6 @@ std::string ProcessModuleFileName() {
 }
 
 char PathSeparator() { return '\\'; }
-
-void SetModuleFileNameForTest(const std::string& path) {
-    std::lock_guard<std::mutex> lock(g_overrideLock);
-    g_override = path;
-}
 
 bool MakeSureDirectoryPathExists(const std::string& path) {
     bool ok = true;

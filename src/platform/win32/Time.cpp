@@ -1,22 +1,15 @@
 #include "platform/Time.h"
 
-#include <atomic>
-
+#include "platform/NativeSources.h"
 #include "platform/win32/Windows.h"
 
 namespace platform {
-namespace {
-std::atomic<TickSource> g_tickSource{nullptr};
-std::atomic<LocalTimeSource> g_localTimeSource{nullptr};
-}  // namespace
 
-uint32_t GetTickCount() {
-    if (TickSource source = g_tickSource.load()) return source();
+uint32_t native::TickCount() {
     return static_cast<uint32_t>(::GetTickCount());
 }
 
-LocalTime GetLocalTime() {
-    if (LocalTimeSource source = g_localTimeSource.load()) return source();
+LocalTime native::LocalTimeNow() {
     SYSTEMTIME now{};
     ::GetLocalTime(&now);
     LocalTime t;
@@ -31,8 +24,5 @@ LocalTime GetLocalTime() {
 }
 
 void Sleep(uint32_t ms) { ::Sleep(ms); }
-
-void SetTickSource(TickSource source) { g_tickSource.store(source); }
-void SetLocalTimeSource(LocalTimeSource source) { g_localTimeSource.store(source); }
 
 }  // namespace platform
