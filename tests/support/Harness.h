@@ -112,6 +112,9 @@ size_t CountOf(const std::string& haystack, const std::string& needle);
 // A recording host that also sends every message back to its peer.
 struct EchoingHost : RecordingHost {
     EchoingHost() { echo = true; }
+    // Stopped before this part goes: a notification still running must not
+    // see the object turn back into a plain RecordingHost.
+    ~EchoingHost() override { StopTolvane(); }
 };
 
 // A scratch folder with a NetWork.ini whose server session 0 listens on a
