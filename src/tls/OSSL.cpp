@@ -22,19 +22,6 @@ OSSL::~OSSL() {
     ReleaseAll(false);
 }
 
-void OSSL::LogLine(const char* text) {
-    if (!text) return;
-    try {
-        if (CTraceLog* client = m_pClientOwner.load()) {
-            client->WriteLog("%s", text);
-        } else if (CTraceLog* server = m_pServerOwner.load()) {
-            server->WriteLog("%s", text);
-        }
-    } catch (...) {
-        // A line that cannot be written is lost; the TLS operation goes on.
-    }
-}
-
 void OSSL::LogFormat(const char* format, ...) {
     stringx text;
     va_list args;

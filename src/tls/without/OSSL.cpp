@@ -11,19 +11,6 @@
 OSSL::OSSL() = default;
 OSSL::~OSSL() = default;
 
-void OSSL::LogLine(const char* text) {
-    if (!text) return;
-    try {
-        if (CTraceLog* client = m_pClientOwner.load()) {
-            client->WriteLog("%s", text);
-        } else if (CTraceLog* server = m_pServerOwner.load()) {
-            server->WriteLog("%s", text);
-        }
-    } catch (...) {
-        // A line that cannot be written is lost.
-    }
-}
-
 int OSSL::iLoadParameters(const char* configPath, int /*clientRole*/) {
     const std::string config =
         configPath ? std::string(configPath) : PathInFolder(GetModuleDirString(1000), "Network.ini");
