@@ -44,6 +44,7 @@ constexpr int kWsaeNoProtoOpt = 10042;
 constexpr int kWsaeConnAborted = 10053;
 constexpr int kWsaeConnReset = 10054;
 constexpr int kWsaeTimedOut = 10060;
+constexpr int kWsaeConnRefused = 10061;
 constexpr int kWsaHostNotFound = 11001;
 
 // Windows socket option names and levels (translated by the platform layer).

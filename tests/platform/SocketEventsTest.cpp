@@ -205,6 +205,25 @@ TEST(AsyncSocketExTest, CreateBindAndConnectReportTheLayersOwnErrors) {
     s.Close();  // a bind failing inside Create leaves no socket behind
     EXPECT_EQ(platform::kWsaeInval, failure(s.Create(0, "255.255.255.255")));
     EXPECT_EQ(platform::kInvalidSocket, s.GetSocketHandle());
+
+    // A connect to the socket's own address is refused, blocking or not,
+    // instead of connecting the socket with itself.
+    for (bool blocking : {true, false}) {
+        RecordingSocket self;
+        ASSERT_TRUE(self.Create(0, "127.0.0.1"));
+        platform::SOCKADDR_IN4 own{};
+        int length = sizeof own;
+        ASSERT_EQ(0, platform::getsockname(self.GetSocketHandle(), &own, &length));
+        const unsigned port = platform::NetworkToHost16(own.sin_port);
+        if (blocking) {
+            ASSERT_TRUE(self.SetBlocking());
+            EXPECT_EQ(platform::kWsaeConnRefused, failure(self.Connect("127.0.0.1", port)));
+        } else {
+            self.Connect("127.0.0.1", port);
+            ASSERT_TRUE(self.WaitCount(platform::kFdConnect, 1));
+            EXPECT_EQ(Ints{platform::kWsaeConnRefused}, self.Errors(platform::kFdConnect));
+        }
+    }
 }
 
 TEST(AsyncSocketExTest, BlockingConnectCanBeAbortedAndCancelBlockSelectsAllEventsAgain) {

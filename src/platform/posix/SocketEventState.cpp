@@ -133,7 +133,7 @@ CSocketEventState::Notice CSocketEventState::TakeNotice(const Plan& plan, unsign
             return {};
         case Phase::Connecting: {
             if (!readiness) return {};
-            int error = TakePendingError(m_socket);
+            int error = TakeConnectResult(m_socket);
             if (error)
                 m_phase = Phase::Ended;
             else

@@ -88,6 +88,17 @@ int TakePendingError(SOCKET s) {
     return error ? MapErrno(error) : 0;
 }
 
+int TakeConnectResult(SOCKET s) {
+    const int error = TakePendingError(s);
+    if (error) return error;
+    sockaddr_in own{}, peer{};
+    socklen_t ownLength = sizeof own, peerLength = sizeof peer;
+    const bool itself = ::getsockname(FdOf(s), reinterpret_cast<sockaddr*>(&own), &ownLength) == 0 &&
+                        ::getpeername(FdOf(s), reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0 &&
+                        own.sin_port == peer.sin_port && own.sin_addr.s_addr == peer.sin_addr.s_addr;
+    return itself ? kWsaeConnRefused : 0;
+}
+
 int ReadableBytes(SOCKET s) {
     uint32_t available = 0;
     if (ioctlsocket(s, kFionread, &available) != 0) return -1;
@@ -113,6 +124,7 @@ int ConnectInterruptible(SOCKET s, const SOCKADDR_IN4* address, int length, Wake
             if (error == 0) result = 0;
         }
     }
+    if (result == 0 && (error = TakeConnectResult(s)) != 0) result = kSocketError;
     uint32_t off = 0;
     ioctlsocket(s, kFionbio, &off);
     if (result != 0) WSASetLastError(error);
