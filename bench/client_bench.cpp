@@ -109,28 +109,47 @@ private:
     std::atomic<int> m_target{-1};
 };
 
-// Round trips of 100-byte messages after as many unmeasured ones for warm-up;
-// `exchange` sends one and waits for its echo.
-Latency RoundTrips(int count, const std::function<bool(const std::string&)>& exchange) {
-    std::string body(100, 'r');
-    for (int i = 0; i < count / 4; ++i)
-        if (!exchange(body)) return {};
-    std::vector<double> us;
-    us.reserve(static_cast<size_t>(count));
+// Floor and library take turns in rounds, so that both meet the same
+// machine: on a shared or virtual machine the speed moves by tens of percent
+// within seconds, and windows measured one after the other would compare
+// moments, not clients.
+constexpr int kRounds = 5;
+
+using Exchange = std::function<bool(const std::string&)>;
+
+// Times `count` round trips of 100-byte messages, `exchange` sending one and
+// waiting for its echo, into `us`; false when one failed.
+bool TimeRoundTrips(int count, const Exchange& exchange, std::vector<double>* us) {
+    const std::string body(100, 'r');
     for (int i = 0; i < count; ++i) {
         auto start = Clock::now();
-        if (!exchange(body)) break;
-        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        if (!exchange(body)) return false;
+        us->push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
+    return true;
+}
+
+// Round trips after a quarter as many unmeasured ones for warm-up.
+Latency RoundTrips(int count, const Exchange& exchange) {
+    std::vector<double> us, warmUp;
+    if (!TimeRoundTrips(count / 4, exchange, &warmUp)) return {};
+    TimeRoundTrips(count, exchange, &us);
     return Percentiles(us);
 }
 
-// Messages per second of `count` messages received from `start` on; 0 when
-// not all arrived intact.
-double Rate(int count, int got, Clock::time_point start) {
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return got == count ? count / seconds : 0;
-}
+// Messages per second over the rounds of a stream; 0 when a round did not
+// receive all its messages intact.
+struct StreamTally {
+    int messages = 0;
+    double seconds = 0;
+    bool complete = true;
+    void Add(int count, int got, Clock::time_point start) {
+        seconds += std::chrono::duration<double>(Clock::now() - start).count();
+        messages += got;
+        complete = complete && got == count;
+    }
+    double Rate() const { return complete && seconds > 0 ? messages / seconds : 0; }
+};
 
 long ResidentKb() {
     long pages = 0, resident = 0;
@@ -171,66 +190,83 @@ Row Measure(const std::string& what, const std::string& folder, const std::strin
     }
     {
         // The plain client writing the three records the library writes per
-        // round trip: TRANSMIT, the read, RECEIVE.
-        devkit::EchoPeer peer(cert, key);
-        PlainClient c(peer.port(), tls);
+        // round trip (TRANSMIT, the read, RECEIVE), and the library, in turns.
+        devkit::EchoPeer floorPeer(cert, key), libraryPeer(cert, key);
+        PlainClient c(floorPeer.port(), tls);
         TraceFloor floor(folder + "/Log");
         const std::string body(100, 'r');
         c.onRead = [&](size_t n) { floor.Reads(n, body); };
-        row.floor = RoundTrips(rttCount, [&](const std::string& b) {
+        const Exchange floorExchange = [&](const std::string& b) {
             std::string back;
             if (!c.SendFrame(b)) return false;
             floor.Transmit(b);
             if (!c.RecvFrame(&back)) return false;
             floor.Receive(back);
             return back == b;
-        });
-    }
-    {
-        devkit::EchoPeer peer(cert, key);
-        LibraryClient lib(folder, peer.port(), certs, tlsReadMode);
+        };
+        LibraryClient lib(folder, libraryPeer.port(), certs, tlsReadMode);
         std::string back;
-        row.library = RoundTrips(rttCount, [&](const std::string& b) {
+        const Exchange libraryExchange = [&](const std::string& b) {
             return lib.SendData(b.data(), static_cast<int>(b.size()), 0, nullptr, 0) > 0 && lib.Recv(&back) &&
                    back == b;
-        });
-    }
-    devkit::EchoPeer peer(cert, key);
-    PrepareStream(peer, kb, streamCount);
-    {
-        PlainClient c(peer.port(), tls);
-        const auto start = Clock::now();
-        int got = 0;
-        std::string body;
-        while (got < streamCount && c.RecvFrame(&body) && body == kb) ++got;
-        row.plainRate = Rate(streamCount, got, start);
-    }
-    {
-        // The same with a read record per library-sized read and a RECEIVE
-        // record per message.
-        PlainClient c(peer.port(), tls);
-        TraceFloor floor(folder + "/Log");
-        c.onRead = [&](size_t n) { floor.Reads(n, kb); };
-        const auto start = Clock::now();
-        int got = 0;
-        std::string body;
-        while (got < streamCount && c.RecvFrame(&body) && body == kb) {
-            floor.Receive(body);
-            ++got;
+        };
+        std::vector<double> floorUs, libraryUs, warmUp;
+        bool ok = TimeRoundTrips(rttCount / 4, floorExchange, &warmUp) &&
+                  TimeRoundTrips(rttCount / 4, libraryExchange, &warmUp);
+        const int perRound = std::max(1, rttCount / kRounds);
+        for (int round = 0; ok && round < kRounds; ++round)
+            ok = TimeRoundTrips(perRound, floorExchange, &floorUs) &&
+                 TimeRoundTrips(perRound, libraryExchange, &libraryUs);
+        if (ok) {
+            row.floor = Percentiles(floorUs);
+            row.library = Percentiles(libraryUs);
         }
-        row.floorRate = Rate(streamCount, got, start);
     }
-    {
-        LibraryClient lib(folder, peer.port(), certs, tlsReadMode);
-        int got = 0;
-        std::string body;
-        while (got < streamCount && lib.Recv(&body) && body == kb) ++got;
-        row.recvRate = Rate(streamCount, got, lib.connectedAt);
+    // Every connection to the peer receives one round's messages.
+    const int perRound = std::max(1, streamCount / kRounds);
+    devkit::EchoPeer peer(cert, key);
+    PrepareStream(peer, kb, perRound);
+    StreamTally plain, floorStream, recvData, onReceive;
+    for (int round = 0; round < kRounds; ++round) {
+        {
+            PlainClient c(peer.port(), tls);
+            const auto start = Clock::now();
+            int got = 0;
+            std::string body;
+            while (got < perRound && c.RecvFrame(&body) && body == kb) ++got;
+            plain.Add(perRound, got, start);
+        }
+        {
+            // The same with a read record per library-sized read and a
+            // RECEIVE record per message.
+            PlainClient c(peer.port(), tls);
+            TraceFloor floor(folder + "/Log");
+            c.onRead = [&](size_t n) { floor.Reads(n, kb); };
+            const auto start = Clock::now();
+            int got = 0;
+            std::string body;
+            while (got < perRound && c.RecvFrame(&body) && body == kb) {
+                floor.Receive(body);
+                ++got;
+            }
+            floorStream.Add(perRound, got, start);
+        }
+        {
+            LibraryClient lib(folder, peer.port(), certs, tlsReadMode);
+            int got = 0;
+            std::string body;
+            while (got < perRound && lib.Recv(&body) && body == kb) ++got;
+            recvData.Add(perRound, got, lib.connectedAt);
+        }
+        {
+            LibraryClient lib(folder, peer.port(), certs, tlsReadMode, true, kb);
+            onReceive.Add(perRound, lib.WaitForMatched(perRound), lib.connectedAt);
+        }
     }
-    {
-        LibraryClient lib(folder, peer.port(), certs, tlsReadMode, true, kb);
-        row.notifyRate = Rate(streamCount, lib.WaitForMatched(streamCount), lib.connectedAt);
-    }
+    row.plainRate = plain.Rate();
+    row.floorRate = floorStream.Rate();
+    row.recvRate = recvData.Rate();
+    row.notifyRate = onReceive.Rate();
     return row;
 }
 

@@ -225,73 +225,89 @@ private:
     std::thread m_thread;
 };
 
-Latency RoundTrips(const std::function<bool(const std::string&, std::string*)>& exchange) {
-    const std::string body(100, 'r');
-    std::string echo;
-    for (int i = 0; i < kWarmUp; ++i) exchange(body, &echo);
-    std::vector<double> us;
-    us.reserve(kRoundTrips);
-    for (int i = 0; i < kRoundTrips; ++i) {
-        auto t0 = Clock::now();
-        if (!exchange(body, &echo) || echo != body) break;
-        us.push_back(Us(Clock::now() - t0));
+// Plain server, floor and library take turns in rounds, so that all meet the
+// same machine: on a shared or virtual machine the speed moves by tens of
+// percent within seconds, and windows measured one after the other would
+// compare moments, not servers. Every round has a share of the counts.
+constexpr int kRounds = 5;
+
+// Messages per second over the rounds; 0 when a round did not complete.
+struct Throughput {
+    double messages = 0, seconds = 0;
+    bool complete = true;
+    void Add(int count, bool done, Clock::duration took) {
+        complete = complete && done;
+        messages += count;
+        seconds += std::chrono::duration<double>(took).count();
     }
-    std::sort(us.begin(), us.end());
-    if (us.empty()) return {};
-    return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)]};
-}
+    double Rate() const { return complete && seconds > 0 ? messages / seconds : 0; }
+};
 
 struct Figures {
-    Latency rtt;
-    double toServer = 0;    // messages per second the server takes with RecvData (SplitReads 1)
-    double toServerNotified = 0;  // the same taken in OnReceive (SetRecvDataType 1)
-    double fromServer = 0;  // messages per second the server sends with SendData
+    std::vector<double> rttUs;
+    Throughput toServer;          // the server takes messages with RecvData (SplitReads 1)
+    Throughput toServerNotified;  // the same taken in OnReceive (SetRecvDataType 1)
+    Throughput fromServer;        // the server sends with SendData
+    Latency Rtt() const {
+        std::vector<double> us = rttUs;
+        std::sort(us.begin(), us.end());
+        if (us.empty()) return {};
+        return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)]};
+    }
 };
+
+void TimeRoundTrips(const std::function<bool(const std::string&, std::string*)>& exchange, std::vector<double>* us) {
+    const std::string body(100, 'r');
+    std::string echo;
+    for (int i = 0; i < kWarmUp / kRounds; ++i) exchange(body, &echo);
+    for (int i = 0; i < kRoundTrips / kRounds; ++i) {
+        auto t0 = Clock::now();
+        if (!exchange(body, &echo) || echo != body) break;
+        us->push_back(Us(Clock::now() - t0));
+    }
+}
 
 using MakeServer = std::function<std::unique_ptr<Server>(int port, const std::string& keys)>;
 
-// `notified`: also measure the host taking messages in OnReceive.
-Figures Measure(const MakeServer& make, bool notified) {
-    Figures f;
+// One round for one kind of server, added to `f`. `stream` holds one round's
+// frames from the client; `notified`: also measure the host taking messages
+// in OnReceive.
+void MeasureRound(const MakeServer& make, bool notified, const std::string& stream, Figures* f) {
+    const int count = kOneWay / kRounds;
     {
         const int port = devkit::FreeLoopbackPort();
         auto server = make(port, "");
         server->Echo();
         PlainClient client(port, false);
-        f.rtt = RoundTrips([&](const std::string& body, std::string* echo) {
+        TimeRoundTrips([&](const std::string& body, std::string* echo) {
             return client.SendFrame(body) && client.RecvFrame(echo);
-        });
+        }, &f->rttUs);
     }
-    const std::string body(1000, 'm');
-    // The client's frames are prepared before the window and written in large pieces.
-    std::string stream;
-    for (int i = 0; i < kOneWay; ++i) stream += std::string("\0\0\x03\xE8", 4) + body;
-    auto oneWay = [&](bool inNotification) {
+    auto oneWay = [&](bool inNotification, Throughput* into) {
         const int port = devkit::FreeLoopbackPort();
         auto server = make(port, "SplitReads=1");
-        if (inNotification) server->CountNotified(kOneWay);
-        else server->Count(kOneWay);
+        if (inNotification) server->CountNotified(count);
+        else server->Count(count);
         PlainClient client(port, false);
         const auto t0 = Clock::now();
         for (size_t off = 0; off < stream.size(); off += 1 << 20) client.SendBytes(stream.substr(off, 1 << 20));
         while (!server->done && Clock::now() - t0 < std::chrono::seconds(60))
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-        return server->done ? kOneWay / std::chrono::duration<double>(server->finishedAt - t0).count() : 0.0;
+        into->Add(count, server->done, server->finishedAt - t0);
     };
-    f.toServer = oneWay(false);
-    f.toServerNotified = notified ? oneWay(true) : f.toServer;
+    oneWay(false, &f->toServer);
+    if (notified) oneWay(true, &f->toServerNotified);
     {
         const int port = devkit::FreeLoopbackPort();
         auto server = make(port, "");
-        server->Send(body, kOneWay);
+        server->Send(std::string(1000, 'm'), count);
         PlainClient client(port, false);
         const auto t0 = Clock::now();
         std::string got;
         int n = 0;
-        while (n < kOneWay && client.RecvFrame(&got)) ++n;
-        if (n == kOneWay) f.fromServer = kOneWay / std::chrono::duration<double>(Clock::now() - t0).count();
+        while (n < count && client.RecvFrame(&got)) ++n;
+        f->fromServer.Add(count, n == count, Clock::now() - t0);
     }
-    return f;
 }
 
 }  // namespace
@@ -306,18 +322,23 @@ int main(int argc, char** argv) {
     if (!mkdtemp(pattern)) return 1;
     const std::string folder = pattern;
 
-    const std::string logs = folder + "/Log";
-    Figures plain = Measure([](int port, const std::string&) { return std::make_unique<PlainServer>(port, nullptr); },
-                            false);
-    TraceFloor trace(logs);
-    Figures floor = Measure([&](int port, const std::string&) { return std::make_unique<PlainServer>(port, &trace); },
-                            false);
-    Figures lib = Measure(
-        [&](int port, const std::string& keys) {
-            auto s = std::make_unique<LibraryServer>(folder, port, keys);
-            return std::unique_ptr<Server>(std::move(s));
-        },
-        true);
+    // The client's frames are prepared before any window and written in large pieces.
+    const std::string body(1000, 'm');
+    std::string stream;
+    for (int i = 0; i < kOneWay / kRounds; ++i) stream += std::string("\0\0\x03\xE8", 4) + body;
+    TraceFloor trace(folder + "/Log");
+    const MakeServer makePlain = [](int port, const std::string&) { return std::make_unique<PlainServer>(port, nullptr); };
+    const MakeServer makeFloor = [&](int port, const std::string&) { return std::make_unique<PlainServer>(port, &trace); };
+    const MakeServer makeLibrary = [&](int port, const std::string& keys) {
+        return std::unique_ptr<Server>(std::make_unique<LibraryServer>(folder, port, keys));
+    };
+    Figures plain, floor, lib;
+    for (int round = 0; round < kRounds; ++round) {
+        MeasureRound(makePlain, false, stream, &plain);
+        MeasureRound(makeFloor, false, stream, &floor);
+        MeasureRound(makeLibrary, true, stream, &lib);
+    }
+    const Latency plainRtt = plain.Rtt(), floorRtt = floor.Rtt(), libRtt = lib.Rtt();
 
     auto ratio = [](double part, double whole) { return whole > 0 ? part / whole : 0.0; };
     auto share = [](double part, double whole) { return whole > 0 ? 100.0 * part / whole : 0.0; };
@@ -326,21 +347,21 @@ int main(int argc, char** argv) {
                 kRoundTrips, kWarmUp);
     std::printf("%-14s %9s %9s %9s %9s %9s %9s %8s %8s\n", "", "plain p50", "plain p99", "floor p50", "floor p99",
                 "lib p50", "lib p99", "x plain", "x floor");
-    std::printf("%-14s %9.1f %9.1f %9.1f %9.1f %9.1f %9.1f %8.2f %8.2f\n", "plain TCP", plain.rtt.p50,
-                plain.rtt.p99, floor.rtt.p50, floor.rtt.p99, lib.rtt.p50, lib.rtt.p99,
-                ratio(lib.rtt.p50, plain.rtt.p50), ratio(lib.rtt.p50, floor.rtt.p50));
+    std::printf("%-14s %9.1f %9.1f %9.1f %9.1f %9.1f %9.1f %8.2f %8.2f\n", "plain TCP", plainRtt.p50,
+                plainRtt.p99, floorRtt.p50, floorRtt.p99, libRtt.p50, libRtt.p99,
+                ratio(libRtt.p50, plainRtt.p50), ratio(libRtt.p50, floorRtt.p50));
     std::printf("\nOne-way throughput of %d 1000-byte messages, messages per second; shares of the floor\n",
                 kOneWay);
     std::printf("%-44s %10s %10s %10s %7s\n", "", "plain", "floor", "library", "share");
-    std::printf("%-44s %10.0f %10.0f %10.0f %6.0f%%\n", "client to server, RecvData (SplitReads=1)", plain.toServer,
-                floor.toServer, lib.toServer, share(lib.toServer, floor.toServer));
+    std::printf("%-44s %10.0f %10.0f %10.0f %6.0f%%\n", "client to server, RecvData (SplitReads=1)", plain.toServer.Rate(),
+                floor.toServer.Rate(), lib.toServer.Rate(), share(lib.toServer.Rate(), floor.toServer.Rate()));
     std::printf("%-44s %10.0f %10.0f %10.0f %6.0f%%\n", "client to server, OnReceive (SplitReads=1)",
-                plain.toServer, floor.toServer, lib.toServerNotified, share(lib.toServerNotified, floor.toServer));
-    std::printf("%-44s %10.0f %10.0f %10.0f %6.0f%%\n", "server to client, SendData", plain.fromServer,
-                floor.fromServer, lib.fromServer, share(lib.fromServer, floor.fromServer));
+                plain.toServer.Rate(), floor.toServer.Rate(), lib.toServerNotified.Rate(), share(lib.toServerNotified.Rate(), floor.toServer.Rate()));
+    std::printf("%-44s %10.0f %10.0f %10.0f %6.0f%%\n", "server to client, SendData", plain.fromServer.Rate(),
+                floor.fromServer.Rate(), lib.fromServer.Rate(), share(lib.fromServer.Rate(), floor.fromServer.Rate()));
 
     std::printf("\ntrace files: %s/Log/\n", folder.c_str());
-    std::printf("vs floor: round trip %.2fx, RecvData %.0f%%, OnReceive %.0f%%\n", ratio(lib.rtt.p50, floor.rtt.p50),
-                share(lib.toServer, floor.toServer), share(lib.toServerNotified, floor.toServer));
+    std::printf("vs floor: round trip %.2fx, RecvData %.0f%%, OnReceive %.0f%%\n", ratio(libRtt.p50, floorRtt.p50),
+                share(lib.toServer.Rate(), floor.toServer.Rate()), share(lib.toServerNotified.Rate(), floor.toServer.Rate()));
     return 0;
 }
