@@ -70,8 +70,11 @@ public:
     }
 };
 
+// A session's first connection also waits for its socket window; the first
+// window of a process under Wine waits up to 10 s for the desktop process,
+// which Wine starts anew whenever its last program has ended.
 bool WaitFor(const std::atomic<bool>& flag) {
-    auto deadline = Clock::now() + std::chrono::seconds(10);
+    auto deadline = Clock::now() + std::chrono::seconds(30);
     while (!flag && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return flag;
 }
@@ -181,7 +184,15 @@ Outcome RunWebSocket(const std::string& folder) {
     return out;
 }
 
+// The TLS rows of a build without TLS say so instead of running.
+constexpr const char* kNoTls = "skipped: this build has no TLS";
+
 Outcome RunScenario(const Scenario& s, const std::string& folder, const std::string& certs) {
+    if (s.tls && !TOLVANE_HAVE_TLS) {
+        Outcome out;
+        out.result = kNoTls;
+        return out;
+    }
     return s.peer == Peer::WebSocketClient ? RunWebSocket(folder) : RunClient(s, folder, certs);
 }
 
@@ -232,10 +243,8 @@ int RunScenarios(std::FILE* out, const std::string& folder, const std::string& c
         {"4 2-byte BE length", 4, "", false, 0, Peer::EchoPeer},
         {"5 4-byte BE length", 5, "", false, 0, Peer::EchoPeer},
         {"6 end byte 0x03", 6, "", false, 0, Peer::EchoPeer},
-#if TOLVANE_HAVE_TLS
         {"5 over TLS, polling", 5, "", true, 0, Peer::EchoPeer},
         {"5 over TLS, on events", 5, "", true, 1, Peer::EchoPeer},
-#endif
     };
     std::vector<Scenario> scenarios = modes;
     for (Scenario s : modes) {
@@ -249,7 +258,7 @@ int RunScenarios(std::FILE* out, const std::string& folder, const std::string& c
     bool allOk = true;
     for (const Scenario& s : scenarios) {
         Outcome o = RunScenario(s, folder, certs);
-        allOk = allOk && o.result == "ok";
+        allOk = allOk && (o.result == "ok" || o.result == kNoTls);
         std::fprintf(out, "%-24s %-15s %9d %9lld %14.1f  %s\n", s.name.c_str(), peerNames[static_cast<int>(s.peer)],
                      o.messages, o.bytes, o.medianUs, o.result.c_str());
         std::fflush(out);
