@@ -30,3 +30,22 @@ endif()
 # needs no Wine.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 
+
+# Every DLL and program that ships carries a version resource (file and
+# product version from the project's version), compiled by the toolchain's
+# windres.
+enable_language(RC)
+function(tolvane_version_resource target description)
+  set(TOLVANE_RC_TARGET ${target})
+  set(TOLVANE_RC_DESCRIPTION "${description}")
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    set(TOLVANE_RC_FILETYPE VFT_DLL)
+  else()
+    set(TOLVANE_RC_FILETYPE VFT_APP)
+  endif()
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/windows/Version.rc.in ${rc}.in @ONLY)
+  file(GENERATE OUTPUT ${rc} INPUT ${rc}.in)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
