@@ -1,6 +1,15 @@
 # Windows builds (mingw-w64). Included by the top-level CMakeLists.txt before
 # any target is made.
 
+# The target's name as the presets, build folders and packages give it.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TOLVANE_WINDOWS_TARGET win64)
+  set(TOLVANE_WINDOWS_BITS 64)
+else()
+  set(TOLVANE_WINDOWS_TARGET win32)
+  set(TOLVANE_WINDOWS_BITS 32)
+endif()
+
 # Every program and the DLL carry their own copy of libgcc, libstdc++ and
 # winpthread, so they need only Windows system DLLs at run time. (CMake links
 # the DLL's import library by its full path, which -static leaves alone.)
