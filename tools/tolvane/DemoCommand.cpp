@@ -31,6 +31,7 @@
 #include "devkit/CertKit.h"
 #endif
 #include "devkit/EchoPeer.h"
+#include "devkit/ExeRelativePath.h"
 #include "devkit/LoopbackPort.h"
 #include "devkit/WsClient.h"
 
@@ -268,11 +269,23 @@ int RunScenarios(std::FILE* out, const std::string& folder, const std::string& c
     return allOk ? 0 : 1;
 }
 
-// A new folder of its own below the temporary folder; empty when none could be made.
-std::string MakeScratchFolder() {
+// The library finds certificates only by a path relative to the executable's
+// folder, which cannot lead to another drive (Windows): a temporary folder on
+// another drive gives way to the executable's own folder. Empty when there
+// is no temporary folder.
+std::filesystem::path ScratchBase() {
     std::error_code ec;
     const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
-    if (ec) return std::string();
+    if (ec) return std::filesystem::path();
+    if (devkit::ExeRelativePath(temp.string()).empty()) return devkit::ExeFolder();
+    return temp;
+}
+
+// A new folder of its own below ScratchBase(); empty when none could be made.
+std::string MakeScratchFolder() {
+    std::error_code ec;
+    const std::filesystem::path temp = ScratchBase();
+    if (temp.empty()) return std::string();
     std::random_device seed;
     std::mt19937 random(seed());
     const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -291,8 +304,7 @@ int RunDemo(bool keep) {
     std::error_code ec;
     const std::string folder = MakeScratchFolder();
     if (folder.empty()) {
-        std::fprintf(stderr, "tolvane: cannot create a scratch folder in %s\n",
-                     std::filesystem::temp_directory_path(ec).string().c_str());
+        std::fprintf(stderr, "tolvane: cannot create a scratch folder in %s\n", ScratchBase().string().c_str());
         return 1;
     }
     const std::string certs = folder + "/certs";
