@@ -3,6 +3,11 @@
 #   libtolvane-dev  header, link name, CMake package and pkg-config file
 #   tolvane         the tolvane command, its man page and example configurations
 # Run-time dependencies (Debian's libssl3 among them) come from dpkg-shlibdeps.
+# A Windows build makes a ZIP instead (WindowsPackage.cmake).
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsPackage.cmake)
+  return()
+endif()
 set(TOLVANE_DEBIAN_REVISION 1)
 set(TOLVANE_RUNTIME_PACKAGE libtolvane${PROJECT_VERSION_MAJOR})
 

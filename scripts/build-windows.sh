@@ -33,6 +33,11 @@ for target in "${targets[@]}"; do
     [ -f "$build/prefix/$file" ] || { echo "$target: $file was not installed" >&2; exit 1; }
   done
   echo "== $target: installed into $build/prefix"
+  # The package: the installed tree as a ZIP, build/<target>/Tolvane-<version>-<target>.zip.
+  cpack --config "$build/CPackConfig.cmake" -B "$build" >/dev/null
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+  [ -f "$build/Tolvane-$version-$target.zip" ] || { echo "$target: no package $build/Tolvane-$version-$target.zip" >&2; exit 1; }
+  echo "== $target: packaged as $build/Tolvane-$version-$target.zip"
 
   if [ "${TOLVANE_WINDOWS_TESTS:-all}" = checks ]; then
     echo "== $target: checks of the DLL (the suite under Wine is left out)"
