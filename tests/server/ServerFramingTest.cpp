@@ -10,26 +10,6 @@ using namespace testsupport;
 
 namespace {
 
-TEST(ServerFraming, WithoutHeaderEveryReadIsOneMessage) {
-    ServedPeer s("netheader=0");
-    ASSERT_TRUE(s.ok);
-    ASSERT_TRUE(s.peer.Send("abc##def"));
-    EXPECT_EQ("abc##def", s.Next());
-    EXPECT_TRUE(s.scene.WaitForTrace("]:[6162]c##def\r\n"));
-    EXPECT_TRUE(s.scene.WaitForTrace("\r\nRECEIVE:abc##def\r\n"));
-}
-
-TEST(ServerFraming, OnlyTheFirstMessageOfAReadCounts) {
-    ServedPeer s("netheader=5");
-    ASSERT_TRUE(s.ok);
-    ASSERT_TRUE(s.peer.Send(Frame(5, "hi") + Frame(5, "you")));
-    EXPECT_EQ("hi", s.Next());
-    EXPECT_EQ("<none>", s.Next(200));
-    ASSERT_TRUE(s.peer.Send(Frame(5, "next")));
-    EXPECT_EQ("next", s.Next());
-    EXPECT_EQ((std::vector<std::string>{"hi", "next"}), s.host.Received());
-}
-
 TEST(ServerFraming, MessageAcrossReadsAndDiscardAfterItsTimeOut) {
     FakeTick tick(70000);
     ServedPeer s("netheader=4\nRecvDataDelayTimeOut=1000");
