@@ -68,15 +68,8 @@ private:
         if (m_mode == 5) return uint32_t((b(0) << 24) | (b(1) << 16) | (b(2) << 8) | b(3)) - (m_included ? 4u : 0u);
         if (m_mode == 1) n16 = static_cast<int16_t>(b(0) | b(1) << 8);
         if (m_mode == 4) n16 = static_cast<int16_t>(b(0) << 8 | b(1));
-        if (m_mode == 2) {  // as atoi reads the four characters: blanks, a sign, digits
-            size_t i = 0;
-            while (i < 4 && std::strchr(" \t\n\v\f\r", h[i]) && h[i]) ++i;
-            const bool negative = i < 4 && h[i] == '-';
-            if (i < 4 && (h[i] == '-' || h[i] == '+')) ++i;
-            int v = 0;
-            for (; i < 4 && h[i] >= '0' && h[i] <= '9'; ++i) v = v * 10 + (h[i] - '0');
-            n16 = static_cast<int16_t>(negative ? -v : v);
-        }
+        if (m_mode == 2)  // as atoi reads the four characters
+            n16 = static_cast<int16_t>(fuzz::LeadingNumber(Bytes(h.substr(0, 4)), " \t\n\v\f\r"));
         if (m_included) n16 = static_cast<int16_t>(n16 - static_cast<int>(HeaderSize()));
         return static_cast<uint32_t>(static_cast<int32_t>(n16));
     }
