@@ -155,15 +155,4 @@ TEST_F(MessageAssemblerTest, PendingMessageOutgrowingTheBlockIsDiscardedAndTheRe
     EXPECT_EQ(assembler->IsPending(), 1);  // the c's read as a header that cannot complete
 }
 
-TEST_F(MessageAssemblerTest, DropPendingForgetsTheDataButNotTheStartTick) {
-    Read(kHello5.substr(0, 3));
-    assembler->DropPending();
-    EXPECT_EQ(assembler->IsPending(), 0);
-    FakeTick::now = 7000;
-    Read(kHello5.substr(0, 3));
-    EXPECT_EQ(assembler->PendingStart(), 5000u);
-    Read(kHello5.substr(3));
-    EXPECT_EQ(got.queued, Strings{"hello"});
-}
-
 }  // namespace

@@ -50,4 +50,22 @@ inline bool AllZero(const unsigned char* p, size_t n) {
     return n <= sizeof zeros && std::memcmp(p, zeros, n) == 0;
 }
 
+// `s` without the characters of `blanks` at either end.
+inline std::string Trim(const std::string& s, const char* blanks) {
+    const size_t b = s.find_first_not_of(blanks);
+    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(blanks) - b + 1);
+}
+
+// The number at the start of `s` as atoi-like readers take it: `blanks`, a
+// sign, decimal digits; wraps at 32 bits.
+inline int LeadingNumber(const std::string& s, const char* blanks) {
+    size_t i = s.find_first_not_of(blanks);
+    if (i == std::string::npos) return 0;
+    const bool negative = s[i] == '-';
+    if (s[i] == '-' || s[i] == '+') ++i;
+    uint32_t n = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) n = n * 10u + static_cast<uint32_t>(s[i] - '0');
+    return static_cast<int>(negative ? 0u - n : n);
+}
+
 }  // namespace fuzz

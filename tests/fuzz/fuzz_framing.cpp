@@ -1,14 +1,20 @@
 // Message framing and assembly, as the client and the server sessions read:
 // the fuzzer picks the header mode, HeaderIncluded, the session kind (client,
-// server as designed, server with "SplitReads") and an end marker, and cuts
-// the bytes into reads. A small reference parser, written from the framing
-// rules, says which messages must come out; the assembler must deliver exactly
-// those, in order, none over a block, and keep its blocks clean.
+// server as designed, server with "SplitReads", or a client whose connection
+// comes and goes) and an end marker, and cuts the bytes into reads. A small
+// reference parser, written from the framing rules, says which messages must
+// come out; the assembler must deliver exactly those, in order, none over a
+// block, and keep its blocks clean. A second assembler takes the same reads
+// the general way (OnRead, every message through the assembly block) and must
+// hand on and keep exactly what the session's way does.
 //
 // Input: one configuration byte, the marker bytes, then reads: a byte c below
 // 0x80 gives a read of the next c + 1 bytes; c from 0x80 on a read of
 // (c - 0x7F) * 800 bytes (at most a socket read) that starts with the next 8
-// input bytes and is filled up with the byte after them.
+// input bytes and is filled up with the byte after them. For the client whose
+// connection comes and goes ("CleanFraming" on, a 50 ms time-out) a byte
+// before each read says what happens first: bit 0 lets 100 ms pass, bit 1
+// loses the connection, bit 2 starts a new one; the reference is not asked then.
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -17,6 +23,7 @@
 #include <vector>
 
 #include "FuzzInput.h"
+#include "platform/Time.h"
 #include "framing/Framing.h"
 #include "framing/MessageAssembler.h"
 #include "common/SessionReads.h"
@@ -61,15 +68,8 @@ private:
         if (m_mode == 5) return uint32_t((b(0) << 24) | (b(1) << 16) | (b(2) << 8) | b(3)) - (m_included ? 4u : 0u);
         if (m_mode == 1) n16 = static_cast<int16_t>(b(0) | b(1) << 8);
         if (m_mode == 4) n16 = static_cast<int16_t>(b(0) << 8 | b(1));
-        if (m_mode == 2) {  // as atoi reads the four characters: blanks, a sign, digits
-            size_t i = 0;
-            while (i < 4 && std::strchr(" \t\n\v\f\r", h[i]) && h[i]) ++i;
-            const bool negative = i < 4 && h[i] == '-';
-            if (i < 4 && (h[i] == '-' || h[i] == '+')) ++i;
-            int v = 0;
-            for (; i < 4 && h[i] >= '0' && h[i] <= '9'; ++i) v = v * 10 + (h[i] - '0');
-            n16 = static_cast<int16_t>(negative ? -v : v);
-        }
+        if (m_mode == 2)  // as atoi reads the four characters
+            n16 = static_cast<int16_t>(fuzz::LeadingNumber(Bytes(h.substr(0, 4)), " \t\n\v\f\r"));
         if (m_included) n16 = static_cast<int16_t>(n16 - static_cast<int>(HeaderSize()));
         return static_cast<uint32_t>(static_cast<int32_t>(n16));
     }
@@ -146,58 +146,92 @@ Bytes NextRead(fuzz::Input& in) {
     return read;
 }
 
+uint32_t g_tick = 1000;
+
+// One assembler with everything it hands on recorded and checked.
+struct Observed {
+    Observed(const int* readNumber, bool split)
+        : assembler(std::make_unique<CMessageAssembler>(
+              nullptr,
+              MessageDelivery{[this, readNumber](const unsigned char* bytes, int length, int error) {
+                                  FUZZ_CHECK(error == *readNumber);
+                                  FUZZ_CHECK(length >= 0 && static_cast<uint32_t>(length) <= kDataBlockBytes);
+                                  FUZZ_CHECK(bytes[length] == 0 || static_cast<uint32_t>(length) == kDataBlockBytes);
+                                  notified.emplace_back(reinterpret_cast<const char*>(bytes), length);
+                              },
+                              [this](const _DATA_BLOCK& block) {
+                                  FUZZ_CHECK(block.length <= kDataBlockBytes);
+                                  queued.emplace_back(reinterpret_cast<const char*>(block.data), block.length);
+                              }},
+              split)) {}
+    // What waits, and nothing behind it.
+    Bytes Waiting() const {
+        const _DATA_BLOCK& block = assembler->AssemblyBlock();
+        FUZZ_CHECK(block.length <= kDataBlockBytes);
+        FUZZ_CHECK(fuzz::AllZero(block.data + block.length, kDataBlockBytes - block.length));
+        return std::to_string(assembler->IsPending()) + " " + std::to_string(assembler->PendingStart()) + " " +
+               Bytes(reinterpret_cast<const char*>(block.data), block.length);
+    }
+
+    std::vector<Bytes> notified, queued;
+    std::unique_ptr<CMessageAssembler> assembler;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    platform::SetTickSource([] { return g_tick; });
     fuzz::Input in(data, size);
     const uint8_t config = in.Byte();
     FramingSettings settings;
     settings.netHeader = config % 7;
     settings.headerIncluded = (config >> 3) & 1;
     settings.recvDataDelayTimeOut = INT_MAX;  // no time-out within a run
-    const int side = (config >> 4) % 3;       // 0 client, 1 server as designed, 2 server with SplitReads
-    const bool split = side != 1;
+    // 0 client, 1 server as designed, 2 server with SplitReads, 3 client with losses and time-outs
+    const int side = (config >> 4) & 3;
+    const bool split = side != 1, losses = side == 3;
     settings.cutAtEndByte = side == 2;
-    if (side == 0) settings.endMarker = in.Take(config >> 6);
+    if (side == 0 || losses) settings.endMarker = in.Take(config >> 6);
+    if (losses) {
+        settings.cleanFraming = true;
+        settings.recvDataDelayTimeOut = 50;
+    }
 
-    std::vector<Bytes> notified, queued;
     int readNumber = 0;  // passed as each read's error code, which every message of it must carry
-    auto assembler = std::make_unique<CMessageAssembler>(
-        nullptr,
-        MessageDelivery{[&](const unsigned char* bytes, int length, int error) {
-                            FUZZ_CHECK(error == readNumber);
-                            FUZZ_CHECK(length >= 0 && static_cast<uint32_t>(length) <= kDataBlockBytes);
-                            FUZZ_CHECK(bytes[length] == 0 || static_cast<uint32_t>(length) == kDataBlockBytes);
-                            notified.emplace_back(reinterpret_cast<const char*>(bytes), length);
-                        },
-                        [&](const _DATA_BLOCK& block) {
-                            FUZZ_CHECK(block.length <= kDataBlockBytes);
-                            queued.emplace_back(reinterpret_cast<const char*>(block.data), block.length);
-                        }},
-        split);
+    Observed session(&readNumber, split), general(&readNumber, split);
     Reference reference(settings.netHeader, settings.headerIncluded, split, settings.cutAtEndByte,
                         settings.endMarker);
     while (!in.Empty()) {
+        const uint8_t events = losses ? in.Byte() : 0;
+        if (events & 1) g_tick += 100;
+        for (Observed* o : {&session, &general}) {
+            if (events & 2) o->assembler->DropPending();
+            if (events & 4) o->assembler->DiscardForNewConnection();
+        }
         const Bytes read = NextRead(in);
         std::vector<unsigned char> own(read.begin(), read.end());
         own.push_back(0x5A);  // the byte behind the read must come back unchanged
-        assembler->OnSessionRead(own.data(), static_cast<int>(read.size()), ++readNumber, settings);
+        session.assembler->OnSessionRead(own.data(), static_cast<int>(read.size()), ++readNumber, settings);
         FUZZ_CHECK(own.back() == 0x5A);
         FUZZ_CHECK(read.empty() || std::memcmp(read.data(), own.data(), read.size()) == 0);
+        if (!read.empty()) general.assembler->OnRead(own.data(), static_cast<int>(read.size()), readNumber, settings);
+        FUZZ_CHECK(session.notified == general.notified && session.queued == general.queued);
+        FUZZ_CHECK(session.Waiting() == general.Waiting());
+        if (losses) continue;
         reference.OnRead(read);
-        FUZZ_CHECK(notified.size() == reference.delivered.size());
+        FUZZ_CHECK(session.notified.size() == reference.delivered.size());
     }
-    FUZZ_CHECK(notified == reference.delivered);
+    const std::vector<Bytes>& notified = session.notified;
     std::vector<Bytes> nonEmpty;
     std::copy_if(notified.begin(), notified.end(), std::back_inserter(nonEmpty), [](const Bytes& m) { return !m.empty(); });
-    FUZZ_CHECK(queued == nonEmpty);
-
-    // What waits is what the reference keeps, and nothing lies behind it.
-    const _DATA_BLOCK& block = assembler->AssemblyBlock();
-    FUZZ_CHECK(assembler->IsPending() == (reference.m_pending ? 1 : 0));
-    FUZZ_CHECK(block.length <= kDataBlockBytes);
-    if (reference.m_pending) FUZZ_CHECK(Bytes(reinterpret_cast<const char*>(block.data), block.length) == reference.m_pend);
-    FUZZ_CHECK(fuzz::AllZero(block.data + block.length, kDataBlockBytes - block.length));
+    FUZZ_CHECK(session.queued == nonEmpty);
+    if (!losses) {
+        FUZZ_CHECK(notified == reference.delivered);
+        // What waits is what the reference keeps.
+        FUZZ_CHECK(session.assembler->IsPending() == (reference.m_pending ? 1 : 0));
+        const _DATA_BLOCK& block = session.assembler->AssemblyBlock();
+        if (reference.m_pending) FUZZ_CHECK(Bytes(reinterpret_cast<const char*>(block.data), block.length) == reference.m_pend);
+    }
 
     // The sender's frame of each message is read back as one whole frame.
     const uint32_t h = FrameHeaderSize(settings.netHeader);

@@ -57,12 +57,8 @@ std::vector<std::string> ReadFields(const std::string& text) {
         const size_t colon = line.find(':');
         for (size_t f = 1; colon != std::string::npos && f < fields.size(); ++f) {
             if (line.compare(0, colon, kFields[f].name) != 0 || std::strlen(kFields[f].name) != colon) continue;
-            std::string value = line.substr(colon + 1);
-            if (f == 11) {
-                value.erase(0, value.find_first_not_of(" \t\r\n") == std::string::npos ? value.size() : value.find_first_not_of(" \t\r\n"));
-                value.erase(value.find_last_not_of(" \t\r\n") + 1);
-            }
-            fields[f] = value;
+            const std::string value = line.substr(colon + 1);
+            fields[f] = f == 11 ? fuzz::Trim(value, " \t\r\n") : value;
         }
     }
     for (size_t f = 0; f < fields.size(); ++f) fields[f] = fields[f].substr(0, kFields[f].capacity - 1);

@@ -21,10 +21,7 @@
 
 namespace {
 
-std::string Trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t");
-    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
+std::string Trim(const std::string& s) { return fuzz::Trim(s, " \t"); }
 
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -79,15 +76,7 @@ bool LookUp(const Ini& ini, const std::string& section, const std::string& key, 
     return false;
 }
 
-int ReadInt(const std::string& v) {
-    size_t i = v.find_first_not_of(" \t");
-    if (i == std::string::npos) return 0;
-    const bool negative = v[i] == '-';
-    if (v[i] == '-' || v[i] == '+') ++i;
-    uint32_t n = 0;
-    for (; i < v.size() && std::isdigit(static_cast<unsigned char>(v[i])); ++i) n = n * 10u + static_cast<uint32_t>(v[i] - '0');
-    return static_cast<int>(negative ? 0u - n : n);
-}
+int ReadInt(const std::string& v) { return fuzz::LeadingNumber(v, " \t"); }
 
 }  // namespace
 

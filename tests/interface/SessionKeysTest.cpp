@@ -6,11 +6,8 @@
 #include <memory>
 #include <thread>
 
-#if TOLVANE_HAVE_TLS
-#include <openssl/ssl.h>
-#endif
-
 #include "support/Harness.h"
+#include "tls/OSSL.h"
 #include "websocket/WebSocketTestKit.h"
 
 using namespace testsupport;
@@ -22,43 +19,6 @@ struct SideParam {
     bool tls;
     bool websocket = false;  // server only: the peer speaks WebSocket
 };
-
-// The test's end of a TLS connection over a blocking descriptor (a build
-// without TLS has none: its TLS cases are not run).
-#if TOLVANE_HAVE_TLS
-class TlsEnd {
-public:
-    ~TlsEnd() {
-        if (m_ssl) SSL_free(m_ssl);
-        if (m_ctx) SSL_CTX_free(m_ctx);
-    }
-    bool Accept(int fd, const devkit::TestCertFiles& certs) {
-        return Begin(fd, TLS_server_method()) &&
-               SSL_use_certificate_file(m_ssl, certs.serverCert.c_str(), SSL_FILETYPE_PEM) == 1 &&
-               SSL_use_PrivateKey_file(m_ssl, certs.serverKey.c_str(), SSL_FILETYPE_PEM) == 1 &&
-               SSL_accept(m_ssl) == 1;
-    }
-    bool Connect(int fd) { return Begin(fd, TLS_client_method()) && SSL_connect(m_ssl) == 1; }
-    bool Send(const std::string& bytes) {
-        return SSL_write(m_ssl, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
-    }
-
-private:
-    bool Begin(int fd, const SSL_METHOD* method) {
-        m_ctx = SSL_CTX_new(method);
-        m_ssl = m_ctx ? SSL_new(m_ctx) : nullptr;
-        return m_ssl && SSL_set_fd(m_ssl, fd) == 1;
-    }
-    SSL_CTX* m_ctx = nullptr;
-    SSL* m_ssl = nullptr;
-};
-#else
-struct TlsEnd {
-    bool Accept(int, const devkit::TestCertFiles&) { return false; }
-    bool Connect(int) { return false; }
-    bool Send(const std::string&) { return false; }
-};
-#endif
 
 // A host started as client or server, with the test's raw peer, plain or over TLS.
 class Side {
@@ -85,15 +45,21 @@ public:
         m_tlsEnd.reset();
         Connection().Close();
         if (!(m_server ? raw.Connect(scene.port) : listener.Accept())) return false;
-        if (m_tls) {
+        if (m_tls) {  // the library's own TLS object, with the certificates of the executable's folder
             Connection().MakeBlocking();
-            m_tlsEnd = std::make_unique<TlsEnd>();
-            if (!(m_server ? m_tlsEnd->Connect(Connection().fd()) : m_tlsEnd->Accept(Connection().fd(), exe.certs)))
+            m_tlsEnd = std::make_unique<OSSL>();
+            const std::string ini = scene.dir.file("peer.ini");
+            WriteTextFile(ini, "[SSLConfig]\nUseSSL=1\n");
+            const auto fd = static_cast<platform::SOCKET>(Connection().fd());
+            if ((m_server ? m_tlsEnd->iSSLConnect(fd, ini.c_str()) : m_tlsEnd->iSSLAccept(fd, ini.c_str())) != 1)
                 return false;
         }
         return WaitUntil([&] { return host.connects > before; }, std::chrono::milliseconds(10000));
     }
-    bool Send(const std::string& bytes) { return m_tlsEnd ? m_tlsEnd->Send(bytes) : Connection().Send(bytes); }
+    bool Send(const std::string& bytes) {
+        const int size = static_cast<int>(bytes.size());
+        return m_tlsEnd ? m_tlsEnd->iSSLSend(bytes.data(), size) == size : Connection().Send(bytes);
+    }
     // The WebSocket peer's opening handshake; true once the server has answered it.
     bool Open() { return Send(wstest::kSampleRequest) && scene.WaitForTrace("Sec-WebSocket-Accept: "); }
     TcpConnection& Connection() { return m_server ? raw : static_cast<TcpConnection&>(listener); }
@@ -107,7 +73,7 @@ public:
 
 private:
     bool m_server, m_tls;
-    std::unique_ptr<TlsEnd> m_tlsEnd;
+    std::unique_ptr<OSSL> m_tlsEnd;
 };
 
 std::string SideName(const ::testing::TestParamInfo<SideParam>& info) {
