@@ -44,9 +44,9 @@ PlainClient::~PlainClient() {
 
 bool PlainClient::SendFrame(const std::string& body) {
     uint32_t n = htonl(static_cast<uint32_t>(body.size()));
-    std::string frame(reinterpret_cast<const char*>(&n), 4);
-    frame += body;
-    return SendBytes(frame);
+    m_frame.assign(reinterpret_cast<const char*>(&n), 4);
+    m_frame += body;
+    return SendBytes(m_frame);
 }
 
 bool PlainClient::SendBytes(const std::string& frame) {

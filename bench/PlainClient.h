@@ -36,5 +36,6 @@ private:
     // Bytes read but not yet handed out lie in m_buffer[m_begin, m_end); reads
     // fill it as far as they can, so one recv brings in hundreds of messages.
     std::vector<char> m_buffer = std::vector<char>(4 << 20);
+    std::string m_frame;  // the frame being sent; kept, so that a send allocates nothing
     size_t m_begin = 0, m_end = 0;
 };

@@ -50,18 +50,20 @@ void TraceFloor::Write(int direction, const char* text, size_t len) {
 }
 
 void TraceFloor::Reads(size_t bytes, const std::string& body) {
-    const std::string frame = Header(body.size()) + body;
+    std::string& frame = m_frame;
+    frame.assign(Header(body.size()));
+    frame += body;
     // As the library shows a read: its first two bytes in hex, then the bytes
     // from the third on as text, up to the first zero byte.
     const size_t zero = frame.find('\0', 2);
-    const std::string shown = frame.substr(2, zero == std::string::npos ? std::string::npos : zero - 2);
+    const size_t shown = (zero == std::string::npos ? frame.size() : zero) - 2;
     for (size_t left = bytes; left > 0; left -= std::min(left, kLibraryReadBytes)) {
         char head[64];
         const int h = std::snprintf(head, sizeof head, "[OnReceive(0). recvLen(%d)]:[%02X%02X]",
                                     static_cast<int>(std::min(left, kLibraryReadBytes)),
                                     static_cast<unsigned char>(frame[0]), static_cast<unsigned char>(frame[1]));
         m_text.assign(head, static_cast<size_t>(h));
-        m_text += shown;
+        m_text.append(frame, 2, shown);
         Write(0, m_text);
     }
 }

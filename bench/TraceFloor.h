@@ -30,4 +30,5 @@ private:
     std::string m_path;
     std::string m_record;  // kept, so that a record allocates nothing
     std::string m_text;
+    std::string m_frame;
 };

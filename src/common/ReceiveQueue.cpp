@@ -7,9 +7,18 @@
 #include "platform/Event.h"
 
 namespace {
-// Slots kept once a burst has drained; each keeps the storage of the largest
-// message it held.
+// Once a burst has drained, the slots beyond the first 16 give their storage
+// back, but only when all slots together hold more than 1 MB: a stream
+// arrives as bursts (the messages of one socket read), and a queue that
+// shrank after every burst would allocate every slot again for the next.
 constexpr size_t kKeptSlots = 16;
+constexpr size_t kKeptBytes = 1 << 20;
+
+size_t StorageBytes(const std::vector<std::vector<unsigned char>>& slots) {
+    size_t bytes = 0;
+    for (const auto& slot : slots) bytes += slot.capacity();
+    return bytes;
+}
 }  // namespace
 
 void CReceiveQueue::Grow() {
@@ -69,8 +78,8 @@ int CReceiveQueue::PopFront(Copy copy) {
     m_nQueuedBytes -= front.size();
     front.clear();
     m_head = (m_head + 1) % m_slots.size();
-    if (--m_count == 0 && m_slots.size() > kKeptSlots) {
-        m_slots.resize(kKeptSlots);  // a burst is over: give its storage back
+    if (--m_count == 0 && m_slots.size() > kKeptSlots && StorageBytes(m_slots) > kKeptBytes) {
+        m_slots.resize(kKeptSlots);
         m_head = 0;
     }
     return 1;
