@@ -12,8 +12,8 @@
 # the Debian archives apt is configured with; otherwise they must already be
 # enabled. The source package is kept in build/openssl-source (or
 # $TOLVANE_OPENSSL_CACHE) and unpacked there for each build; PREFIX records the
-# source version and target it was built from, and a later run with the same
-# version and target does nothing.
+# source version, target and Configure options it was built with, and a later
+# run with the same ones does nothing.
 # OPENSSL_JOBS sets make's parallelism (default 2).
 set -euo pipefail
 
@@ -37,8 +37,9 @@ esac
 # algorithms, console pass-phrase prompts (keys get their pass phrase from the
 # configuration) and make's dependency files (every build starts afresh).
 # Everything the TLS protocols and ciphers of a default OpenSSL offer stays:
-# 3DES, AES, ARIA, Camellia, ChaCha20-Poly1305, RSA, DSA, DH, EC (also binary
-# curves), PSK, scrypt- and PBES2-encrypted keys, TLS 1.0/1.1 and DTLS.
+# AES, ARIA, Camellia, ChaCha20-Poly1305, 3DES (also for encrypted PEM keys),
+# RSA, DSA, DH, EC (also binary curves), PSK, scrypt- and PBES2-encrypted
+# keys, TLS 1.0/1.1 and DTLS.
 # The default security level is Debian's (2, as its own builds set it), so
 # that a TLS setting gives the same ciphers and keys as on Debian.
 features=(-DOPENSSL_TLS_SECURITY_LEVEL=2 no-shared no-tests no-makedepend no-module no-engine no-legacy
