@@ -12,8 +12,8 @@
 # the Debian archives apt is configured with; otherwise they must already be
 # enabled. The source package is kept in build/openssl-source (or
 # $TOLVANE_OPENSSL_CACHE) and unpacked there for each build; PREFIX records the
-# source version and target it was built from, and a later run with the same
-# version and target does nothing.
+# source version, target and Configure options it was built with, and a later
+# run with the same ones does nothing.
 # OPENSSL_JOBS sets make's parallelism (default 2).
 set -euo pipefail
 
@@ -28,6 +28,25 @@ case "$target" in
   i686-w64-mingw32) config_target=mingw ;;
   *) usage ;;
 esac
+# What a TLS 1.0-1.3 and DTLS 1.0 library with PEM certificates, keys and
+# revocation lists never uses is left out, which shortens the build: engines,
+# loadable modules and the legacy provider (not loaded by default anyway, so
+# RC4, IDEA, SEED, Blowfish, CAST, MD4, MDC2 and Whirlpool are unusable even
+# when built), CMS, CMP, timestamps, certificate transparency, OCSP, SRP,
+# SRTP, NPN, compression, the SM2/SM3/SM4, GOST, BLAKE2, SipHash, SIV and OCB
+# algorithms, console pass-phrase prompts (keys get their pass phrase from the
+# configuration) and make's dependency files (every build starts afresh).
+# Everything the TLS protocols and ciphers of a default OpenSSL offer stays:
+# AES, ARIA, Camellia, ChaCha20-Poly1305, 3DES (also for encrypted PEM keys),
+# RSA, DSA, DH, EC (also binary curves), PSK, scrypt- and PBES2-encrypted
+# keys, TLS 1.0/1.1 and DTLS.
+# The default security level is Debian's (2, as its own builds set it), so
+# that a TLS setting gives the same ciphers and keys as on Debian.
+features=(-DOPENSSL_TLS_SECURITY_LEVEL=2 no-shared no-tests no-makedepend no-module no-engine no-legacy
+  no-cms no-cmp no-ts no-ct no-ocsp no-srp no-srtp no-nextprotoneg no-comp
+  no-idea no-mdc2 no-whirlpool no-md4 no-rc2 no-rc4 no-bf no-cast no-seed
+  no-rmd160 no-sm2 no-sm3 no-sm4 no-gost no-blake2 no-siphash no-siv no-ocb
+  no-ui-console)
 root=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$2"
 prefix=$(cd "$2" && pwd)
@@ -163,7 +182,7 @@ fi
 mkdir -p "$cache/download"
 version=
 for v in $versions; do
-  want="openssl $v $target $config_target"
+  want="openssl $v $target $config_target ${features[*]}"
   if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ] &&
      [ -f "$prefix/lib/libssl.a" ] && [ -f "$prefix/lib/libcrypto.a" ]; then
     say "up to date: $prefix holds $want; nothing to do"
@@ -177,7 +196,7 @@ for v in $versions; do
   fi
 done
 [ -n "$version" ] || fail "no openssl source version could be fetched (apt knows: $(echo $versions))"
-want="openssl $version $target $config_target"
+want="openssl $version $target $config_target ${features[*]}"
 
 # Each target builds in its own copy, unpacked by dpkg-source, which checks
 # the files against the checksums of the .dsc and applies Debian's patches.
@@ -210,7 +229,7 @@ step=$SECONDS
 say "configuring ($config_target)"
 find "$prefix" -mindepth 1 -delete
 echo "incomplete" > "$stamp"
-(cd "$work" && env "${compiler_env[@]}" ./Configure "$config_target" no-shared no-tests \
+(cd "$work" && env "${compiler_env[@]}" ./Configure "$config_target" "${features[@]}" \
   "--cross-compile-prefix=$target-" "--prefix=$prefix" --libdir=lib > configure.log 2>&1) ||
   fail "Configure failed; see $work/configure.log"
 say "building the libraries with make -j$jobs"

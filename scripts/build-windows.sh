@@ -7,12 +7,17 @@
 # warning-free; its tests run only where a 32-bit Wine is installed.
 # TOLVANE_WINDOWS_TESTS=checks runs only the checks made on the Linux side
 # (the DLL's exports and imports), not the suite under Wine.
+# TLS: each target first gets its static OpenSSL from Debian's source package
+# (scripts/build-openssl-windows.sh into build/<target>/openssl; a later run
+# finds it up to date in seconds). TOLVANE_WINDOWS_TLS=off builds the DLLs
+# without TLS instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(win64 win32)
 packages=(cmake ninja-build googletest)
+[ "${TOLVANE_WINDOWS_TLS:-on}" = off ] || packages+=(dpkg-dev make patch perl)
 for target in "${targets[@]}"; do
   case $target in
     win64) packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64) ;;
@@ -24,8 +29,16 @@ scripts/deps.sh "${packages[@]}"
 
 for target in "${targets[@]}"; do
   build=build/$target
+  tls=(-DTOLVANE_WITH_TLS=OFF)
+  if [ "${TOLVANE_WINDOWS_TLS:-on}" != off ]; then
+    triple=x86_64-w64-mingw32
+    [ "$target" = win64 ] || triple=i686-w64-mingw32
+    echo "== $target: OpenSSL"
+    scripts/build-openssl-windows.sh "$triple" "$build/openssl"
+    tls=(-DTOLVANE_WITH_TLS=ON "-DTOLVANE_WINDOWS_OPENSSL_ROOT=$PWD/$build/openssl")
+  fi
   echo "== $target: configure and build"
-  cmake --preset "$target" >/dev/null
+  cmake --preset "$target" "${tls[@]}" >/dev/null
   cmake --build --preset "$target"
   rm -rf "$build/prefix"
   cmake --install "$build" >/dev/null

@@ -6,7 +6,9 @@
 namespace platform {
 
 // Unbuffered socket I/O for layers that keep their own state on top of a
-// descriptor (the TLS layer). errno is left as the call set it.
+// descriptor (the TLS layer). The last socket error (errno, WSAGetLastError)
+// is cleared before the call and left as the call set it, so that after an end
+// of stream it holds no stale "try again" of an earlier call.
 
 // One send with MSG_NOSIGNAL, so a vanished peer gives an error instead of
 // SIGPIPE. Returns the bytes sent or -1.

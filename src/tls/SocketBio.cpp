@@ -1,6 +1,5 @@
 #include "tls/SocketBio.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <mutex>
 
@@ -12,10 +11,10 @@ platform::SOCKET SocketOf(BIO* b) {
     return static_cast<platform::SOCKET>(reinterpret_cast<uintptr_t>(BIO_get_data(b)));
 }
 
-// Retry flags follow OpenSSL's socket BIO: errno is cleared before the call
-// so that a stale value cannot turn an end of stream into "try again".
+// Retry flags follow OpenSSL's socket BIO, which reads the platform's last
+// socket error (errno, or WSAGetLastError on Windows); the raw calls clear it
+// first, so that a stale value cannot turn an end of stream into "try again".
 int SocketBioWrite(BIO* b, const char* data, int len) {
-    errno = 0;
     int n = static_cast<int>(platform::RawSocketSend(SocketOf(b), data, static_cast<size_t>(len)));
     BIO_clear_retry_flags(b);
     if (n <= 0 && BIO_sock_should_retry(n)) BIO_set_retry_write(b);
@@ -24,7 +23,6 @@ int SocketBioWrite(BIO* b, const char* data, int len) {
 
 int SocketBioRead(BIO* b, char* data, int len) {
     if (!data) return 0;
-    errno = 0;
     int n = static_cast<int>(platform::RawSocketRecv(SocketOf(b), data, static_cast<size_t>(len)));
     BIO_clear_retry_flags(b);
     if (n <= 0) {

@@ -2,13 +2,12 @@
 // and building the context, client and server handshakes, and one connection
 // used from several threads at once.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <thread>
 
+#include "devkit/SocketCompat.h"
 #include "log/TraceLog.h"
 #include "platform/Paths.h"
 #include "support/Harness.h"
@@ -16,7 +15,7 @@
 
 namespace {
 
-void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void SetNonBlocking(int fd) { devkit::net::SetNonBlocking(fd, true); }
 
 // The texts of the records of a trace file, in order. A record is
 // "<time stamp> :<text>\r\n", and no text holds CR LF.
@@ -117,14 +116,15 @@ protected:
         });
         return m_client.iSSLConnect(static_cast<platform::SOCKET>(m_clientEnd.fd()), clientConfig.c_str());
     }
-    // Ends the server side: wakes and joins the echo thread, then closes the
-    // server's TLS connection and its socket.
+    // Ends the server side: wakes the echo thread's read (Linux wakes it on
+    // the shutdown, Winsock only when the socket closes) and joins it, then
+    // releases the server's TLS connection.
     void StopEcho() {
         if (!m_serverEnd.IsOpen()) return;
         shutdown(m_serverEnd.fd(), SHUT_RDWR);
+        m_serverEnd.Close();
         if (m_echo.joinable()) m_echo.join();
         m_server.CloseSSL();
-        m_serverEnd.Close();
     }
     // Sends `line` (ending in a line feed) and expects it back.
     void ExpectEcho(const std::string& line) {
@@ -134,7 +134,13 @@ protected:
 
     std::vector<std::string> ClientRecords() const { return LogRecords(m_clientLog); }
     std::vector<std::string> ServerRecords() const { return LogRecords(m_serverLog); }
-    std::string Certs(const std::string& name) const { return m_dir.file("certs/" + name); }
+    // A file below "certs" as the library names it: the executable's folder
+    // and "\certs\<name>" with the platform's separators.
+    std::string Certs(const std::string& name) const { return NativePath(m_dir.path(), "/certs/" + name); }
+    static std::string NativePath(const std::string& folder, std::string tail) {
+        std::replace(tail.begin(), tail.end(), '/', platform::PathSeparator());
+        return folder + tail;
+    }
 
     testsupport::TempDir m_dir;
     testsupport::ExeFolder m_exe{m_dir};
@@ -168,12 +174,13 @@ TEST_F(OsslConfigTest, DefaultsComeFromTheExecutableFolder) {
     // A null path means "<exe dir>/Network.ini"; the default revocation list
     // does not exist, so the load fails and releases the context. (The
     // handshakes rely on the default certificate paths.)
-    std::string config = WriteConfig("Network.ini", {{"UseSSL", "1"}, {"UseCRLFile", "1"}});
+    WriteConfig("Network.ini", {{"UseSSL", "1"}, {"UseCRLFile", "1"}});
     EXPECT_EQ(-1, m_client.iLoadParameters(nullptr, 1));
     EXPECT_FALSE(m_client.HasContext());
     auto records = ClientRecords();
     std::string failed = "Load CRL file failed, file:" + Certs("expired/crl.crl") + ", Error Code:*";
-    EXPECT_TRUE(HasInOrder(records, {"Configuration File: " + config, failed})) << testing::PrintToString(records);
+    std::string config = "Configuration File: " + NativePath(m_dir.path(), "/Network.ini");
+    EXPECT_TRUE(HasInOrder(records, {config, failed})) << testing::PrintToString(records);
 }
 
 TEST_F(OsslConfigTest, EmptyPathsKeepTheirValueWhileEmptyTextsEmptyTheirField) {
@@ -223,7 +230,7 @@ TEST_F(OsslConfigTest, PathLongerThanItsFieldRefusesTheLoad) {
     platform::SetModuleFileNameForTest(deep + "/host");
     EXPECT_EQ(-1, m_client.iLoadParameters(ClientConfig().c_str(), 1));
     EXPECT_STREQ("", m_client.CAPath());
-    EXPECT_EQ(1, Count(ClientRecords(), "SSL path too long, key:CA, path:" + deep + "/certs/CACert.pem"));
+    EXPECT_EQ(1, Count(ClientRecords(), "SSL path too long, key:CA, path:" + NativePath(deep, "/certs/CACert.pem")));
 }
 
 const std::string kServer = devkit::kTestServerSubject;
@@ -352,8 +359,7 @@ TEST_F(OsslConcurrencyTest, SessionThreadReadsWhileHostThreadsWriteAndAnotherClo
         for (int n = 0; n != -2; n = m_client.iSSLReceive(buf, sizeof buf)) {
             if (n > 0) data.append(buf, static_cast<size_t>(n));
             received += std::max(n, 0);
-            pollfd readable{m_clientEnd.fd(), POLLIN, 0};
-            poll(&readable, 1, 20);
+            devkit::net::WaitFor(m_clientEnd.fd(), POLLIN, 20);
         }
     });
     auto writer = [&](char fill) {
@@ -380,7 +386,7 @@ TEST_F(OsslHandshakeTest, WritesIntoAFullBufferWaitForRoom) {
     ASSERT_EQ(1, Connect(ClientConfig(), ServerConfig()));
     SetNonBlocking(m_clientEnd.fd());
     int small = 16384;  // a small send buffer fills at once
-    setsockopt(m_clientEnd.fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    setsockopt(m_clientEnd.fd(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), sizeof small);
     const int kCount = 20, kSize = 65536;
     std::atomic<int> written{0};
     std::atomic<bool> gaveUp{false};

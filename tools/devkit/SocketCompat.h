@@ -13,6 +13,9 @@
 #endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#ifndef SHUT_RDWR
+#define SHUT_RDWR SD_BOTH  // shutdown() of both directions under its POSIX name
+#endif
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>

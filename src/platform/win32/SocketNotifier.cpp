@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <process.h>
+#include <set>
 
 #include "platform/Event.h"
 #include "platform/Sockets.h"
@@ -34,6 +35,7 @@ struct MessageThread {
     bool ended = false;  // the message loop is over (or never began)
     uint64_t flushDone = 0;
     uint64_t flushRequested = 0;
+    std::set<uintptr_t> closed;  // handles whose close event was delivered
     std::condition_variable flushed;
     Event ready{true, false};
 
@@ -45,6 +47,17 @@ struct MessageThread {
         std::lock_guard<std::mutex> lock(mutex);
         if (ticket > flushDone) flushDone = ticket;
         flushed.notify_all();
+    }
+    // A socket's close is told once, as Windows promises: Wine may post it
+    // again (after a read at the end of the stream), and a close this side
+    // announced itself (NoteShutDown) may meet the peer's.
+    bool FirstClose(uintptr_t socket) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return closed.insert(socket).second;
+    }
+    void ForgetClose(uintptr_t socket) {
+        std::lock_guard<std::mutex> lock(mutex);
+        closed.erase(socket);
     }
     void MarkEnded() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -67,7 +80,8 @@ LRESULT CALLBACK SocketWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     if (thread && message == kFlushMessage) {
         thread->MarkFlushed(static_cast<uint64_t>(wParam));
     } else if (thread && message >= kSocketNotifyMessage) {
-        if (SocketMessageTarget* target = thread->Target()) {
+        const bool again = WSAGETSELECTEVENT(lParam) == FD_CLOSE && !thread->FirstClose(wParam);
+        if (SocketMessageTarget* target = again ? nullptr : thread->Target()) {
             try {
                 target->OnSocketMessage(reinterpret_cast<uintptr_t>(window), message, static_cast<uintptr_t>(wParam),
                                         static_cast<intptr_t>(lParam));
@@ -185,7 +199,10 @@ bool SocketNotifier::Select(SOCKET socket, int mask) {
     // Without a window no events were ever selected: nothing to stop.
     if (window && ::WSAAsyncSelect(static_cast<::SOCKET>(socket), window, kSocketNotifyMessage, mask) != 0)
         return false;
+    std::shared_ptr<MessageThread> thread = m_backend->Current();
     std::lock_guard<std::mutex> lock(m_backend->mutex);
+    // A handle selected anew is a new socket, whose close is still to come.
+    if (mask && thread && m_backend->selected.count(socket) == 0) thread->ForgetClose(socket);
     if (mask) m_backend->selected[socket] = mask; else m_backend->selected.erase(socket);
     return true;
 }
@@ -202,6 +219,7 @@ void SocketNotifier::Close(SOCKET socket) {
         std::lock_guard<std::mutex> lock(m_backend->mutex);
         m_backend->selected.erase(socket);
     }
+    if (std::shared_ptr<MessageThread> thread = m_backend->Current()) thread->ForgetClose(socket);
     closesocket(socket);
 }
 

@@ -100,7 +100,14 @@ int closesocket(SOCKET s) {
     return ::closesocket(Native(s));
 }
 
-int shutdown(SOCKET s, int how) { return ::shutdown(Native(s), how); }
+// A shutdown of both directions also ends a call that waits on the socket in
+// another thread (a blocking recv of the TLS handshake), as it does on Linux:
+// Winsock lets such a call wait on, so its pending I/O is cancelled.
+int shutdown(SOCKET s, int how) {
+    const int result = ::shutdown(Native(s), how);
+    if (result == 0 && how == SD_BOTH) ::CancelIoEx(reinterpret_cast<HANDLE>(Native(s)), nullptr);
+    return result;
+}
 
 int setsockopt(SOCKET s, int level, int option, const void* value, int length) {
     return ::setsockopt(Native(s), level, option, static_cast<const char*>(value), length);

@@ -4,13 +4,18 @@ folder against it alone, and runs that host under Wine against Linux-side
 peers on 127.0.0.1: as a client against an echo server in every framing, as a
 server for a client in a length framing and the end-byte framing. Then its
 trace, in Log\\ beside the executable, must hold TRANSMIT and RECEIVE records
-with CR LF line ends.
+with CR LF line ends. Then the same over TLS with certificates made by the
+openssl command in certs\\ beside the executable (the library's default
+paths): the host as client of a Python TLS echo server, refusing a wrong
+subject, a wrong issuer and a certificate of an unknown CA from openssl
+s_server, and as server of openssl s_client.
 
   linux_peers.py CMAKE BUILD_DIR TOOLCHAIN WORK_DIR EMULATOR...
 """
 import os
 import shutil
 import socket
+import ssl
 import struct
 import subprocess
 import sys
@@ -60,9 +65,11 @@ def read_frame(sock, framing):
     return read_exactly(sock, length)
 
 
-def write_ini(folder, section, port, framing):
+def write_ini(folder, section, port, framing, tls=()):
     lines = ["[%s]" % section, "ip=127.0.0.1" if section.startswith("TcpClient") else "ip=",
              "port=%d" % port, "netheader=%d" % framing]
+    if tls:
+        lines += ["[SSLConfig]", "UseSSL=1"] + list(tls)
     with open(os.path.join(folder, "NetWork.ini"), "w", newline="\r\n") as f:
         f.write("\n".join(lines) + "\n")
 
@@ -89,10 +96,13 @@ def finish_host(host, out):
     return host.returncode, text
 
 
-def echo_server(listener, framing, errors):
+def echo_server(listener, framing, errors, tls=None):
     """Answers the first message of the first connection with the same message."""
     try:
         conn, _ = listener.accept()
+        if tls:
+            conn.settimeout(RUN_LIMIT)
+            conn = tls.wrap_socket(conn, server_side=True)
         with conn:
             conn.settimeout(RUN_LIMIT)
             body = read_frame(conn, framing)
@@ -103,14 +113,14 @@ def echo_server(listener, framing, errors):
         errors.append("echo server, framing %d: %r" % (framing, e))
 
 
-def host_as_client(emulator, exe, framing):
+def host_as_client(emulator, exe, framing, tls_keys=(), tls=None):
     listener = socket.socket()
     listener.bind(("127.0.0.1", 0))
     listener.listen(1)
     listener.settimeout(RUN_LIMIT)
-    write_ini(os.path.dirname(exe), "TcpClientSession-0", listener.getsockname()[1], framing)
+    write_ini(os.path.dirname(exe), "TcpClientSession-0", listener.getsockname()[1], framing, tls_keys)
     errors = []
-    peer = threading.Thread(target=echo_server, args=(listener, framing, errors))
+    peer = threading.Thread(target=echo_server, args=(listener, framing, errors, tls))
     peer.start()
     try:
         code, text = finish_host(*start_host(emulator, exe, ["client", str(framing)]))
@@ -121,11 +131,16 @@ def host_as_client(emulator, exe, framing):
         sys.exit("host as client, framing %d: exit %d %s %s" % (framing, code, text, errors))
 
 
-def host_as_server(emulator, exe, framing):
+def free_port():
     probe = socket.socket()
     probe.bind(("127.0.0.1", 0))
     port = probe.getsockname()[1]
     probe.close()
+    return port
+
+
+def host_as_server(emulator, exe, framing):
+    port = free_port()
     write_ini(os.path.dirname(exe), "TcpServerSession-0", port, framing)
     host, out = start_host(emulator, exe, ["server"])
     answer = None
@@ -162,17 +177,130 @@ def build_host(cmake, build_dir, toolchain, work):
     return os.path.join(work, "host", "winhost.exe")
 
 
-def check_trace(exe):
+def trace(exe):
+    """The host's trace files, in Log\\ beside it, as one text."""
     folder = os.path.join(os.path.dirname(exe), "Log")
-    files = os.listdir(folder) if os.path.isdir(folder) else []
-    if not files:
-        sys.exit("no trace file in " + folder)
-    data = b"".join(open(os.path.join(folder, name), "rb").read() for name in files)
+    names = os.listdir(folder) if os.path.isdir(folder) else []
+    return b"".join(open(os.path.join(folder, name), "rb").read() for name in names)
+
+
+def check_trace(exe):
+    data = trace(exe)
+    if not data:
+        sys.exit("no trace file beside " + exe)
     for record in (b"\r\nTRANSMIT:", b"\r\nRECEIVE:"):
         if record not in data:
             sys.exit("trace has no %r record" % record)
     if data.count(b"\n") != data.count(b"\r\n"):
         sys.exit("trace has line ends without CR")
+
+
+SUBJECT = "/CN=Tolvane Test Server"
+ISSUER = "/CN=Tolvane Test CA"
+SERVER_CERT = ("ServerCACert.pem", "ServerKey.pem")
+
+
+def make_certs(folder):
+    """The CA, the server certificate it signed (the library's default file
+    names) and a self-signed one of the same subject, as EC P-256 keys."""
+    os.makedirs(folder)
+    new = ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+           "-days", "2"]
+    for args in (["-keyout", "ca.key", "-out", "CACert.pem", "-subj", ISSUER],
+                 ["-keyout", "ServerKey.pem", "-out", "ServerCACert.pem", "-subj", SUBJECT,
+                  "-CA", "CACert.pem", "-CAkey", "ca.key"],
+                 ["-keyout", "stranger.key", "-out", "stranger.pem", "-subj", SUBJECT]):
+        subprocess.run(new + args, cwd=folder, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def fresh_trace(exe):
+    shutil.rmtree(os.path.join(os.path.dirname(exe), "Log"), ignore_errors=True)
+
+
+def expect_trace(exe, case, lines):
+    text = trace(exe).decode("latin-1").replace("\r\n", "\n")
+    for line in lines:
+        if line not in text:
+            sys.exit("%s: the trace lacks %r:\n%s" % (case, line, text[-3000:]))
+
+
+def tls_client_refuses(emulator, exe, case, keys, cert, lines):
+    """The host as client of openssl s_server presenting `cert` (certificate
+    and key file): the handshake fails, the host is told of the connection
+    but its send fails without TLS (exit 11), and `lines` are in its trace."""
+    certs = os.path.join(os.path.dirname(exe), "certs")
+    port = free_port()
+    write_ini(os.path.dirname(exe), "TcpClientSession-0", port, 5, ["PeerCerMustBeValid=1"] + keys)
+    log = open(os.path.join(os.path.dirname(exe), "s_server.txt"), "w+")
+    # Its input stays open: at the end of its input s_server would stop.
+    server = subprocess.Popen(["openssl", "s_server", "-accept", "127.0.0.1:%d" % port, "-cert", cert[0],
+                               "-key", cert[1]], cwd=certs, stdin=subprocess.PIPE, stdout=log,
+                              stderr=subprocess.STDOUT)
+    try:
+        deadline = time.monotonic() + RUN_LIMIT
+        while "ACCEPT" not in open(log.name).read():
+            if time.monotonic() > deadline or server.poll() is not None:
+                sys.exit("%s: openssl s_server did not start: %s" % (case, open(log.name).read()))
+            time.sleep(0.1)
+        fresh_trace(exe)
+        code, text = finish_host(*start_host(emulator, exe, ["client", "5"]))
+    finally:
+        server.kill()
+        server.wait()
+        server.stdin.close()
+        log.close()
+    if code != 11:
+        sys.exit("%s: the host's send did not fail: exit %d %s" % (case, code, text))
+    expect_trace(exe, case, lines + ["SSL Connect Failed."])
+
+
+def tls_host_as_server(emulator, exe):
+    """openssl s_client, checking the host's certificate against the CA, sends
+    one message in framing 5 and gets it back."""
+    folder = os.path.dirname(exe)
+    port = free_port()
+    write_ini(folder, "TcpServerSession-0", port, 5, ["PeerCerMustBeValid=1"])
+    fresh_trace(exe)
+    body = b"hello from openssl s_client"
+    host, out = start_host(emulator, exe, ["server"])
+    answer = b""
+    try:
+        deadline = time.monotonic() + RUN_LIMIT
+        while not answer and time.monotonic() < deadline and host.poll() is None:
+            # s_client ends when the host, having answered, stops; until the
+            # host listens it ends at once without an answer.
+            client = subprocess.run(["openssl", "s_client", "-connect", "127.0.0.1:%d" % port,
+                                     "-CAfile", os.path.join(folder, "certs", "CACert.pem"),
+                                     "-verify_return_error", "-quiet"], input=frame(5, body),
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=RUN_LIMIT)
+            answer = client.stdout
+            if not answer:
+                time.sleep(0.2)
+    finally:
+        code, text = finish_host(host, out)
+    if answer != frame(5, body) or code != 0 or "server echo ok" not in text:
+        sys.exit("TLS host as server: answer %r, exit %d %s" % (answer, code, text))
+    expect_trace(exe, "TLS host as server", ["SSL: "])
+
+
+def tls_cases(emulator, exe):
+    certs = os.path.join(os.path.dirname(exe), "certs")
+    make_certs(certs)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(*(os.path.join(certs, name) for name in SERVER_CERT))
+    fresh_trace(exe)
+    names = ["PeerCerMustBeValid=1", "PeerCerSubject=" + SUBJECT, "PeerCerIssuer=" + ISSUER]
+    host_as_client(emulator, exe, 5, names, context)
+    expect_trace(exe, "TLS client", ["Peer server certificate valid!", "SSL: SSL negotiation finished successfully"])
+    refused = "Peer server certificate invalid! Connection exit!"
+    tls_client_refuses(emulator, exe, "wrong subject", ["PeerCerSubject=/CN=someone else"], SERVER_CERT, [
+        "Subject doesn't match!\n\tSubject configured is:/CN=someone else\n\tCertificate subject is:" + SUBJECT,
+        refused])
+    tls_client_refuses(emulator, exe, "wrong issuer", names[1:2] + ["PeerCerIssuer=/CN=other CA"], SERVER_CERT, [
+        "Issuer doesn't match!\n\tIssuer Configured is:/CN=other CA\n\tCertificate Issuer is:" + ISSUER, refused])
+    tls_client_refuses(emulator, exe, "unknown CA", [], ("stranger.pem", "stranger.key"),
+                       ["OTCPSock::SSL_connect Failed.", ":certificate verify failed(-1)"])
+    tls_host_as_server(emulator, exe)
 
 
 def main():
@@ -189,7 +317,10 @@ def main():
         host_as_server(emulator, exe, framing)
         print("server, framing %d: %.1f s" % (framing, time.monotonic() - start), flush=True)
     check_trace(exe)
-    print("Windows host works with Linux peers: client in framings 0-6, server in 5 and 6")
+    tls_cases(emulator, exe)
+    print("TLS: %.1f s" % (time.monotonic() - start), flush=True)
+    print("Windows host works with Linux peers: client in framings 0-6, server in 5 and 6; over TLS as client"
+          " (refusing a wrong subject, a wrong issuer, an unknown CA) and as server of openssl s_client")
 
 
 if __name__ == "__main__":
