@@ -3,8 +3,10 @@
 #   scripts/build-windows.sh [win64|win32]...     (both when none is named)
 # and installs each target into build/<target>/prefix:
 #   bin/Tolvane.dll  bin/tolvane.exe  include/tolvane/Tolvane.h  lib/libTolvane.dll.a
-# win64 (x86_64) then runs the test suite under wine64. win32 (i686) is built
-# warning-free; its tests run only where a 32-bit Wine is installed.
+# win64 (x86_64) then runs the test suite under wine64 (ctest starts the Wine
+# prefix's server before the first test and ends it after the last). win32
+# (i686) is built warning-free; its tests run only where a 32-bit Wine is
+# installed.
 # TOLVANE_WINDOWS_TESTS=checks runs only the checks made on the Linux side
 # (the DLL's exports and imports), not the suite under Wine.
 set -euo pipefail
