@@ -12,8 +12,8 @@
 # hold on to the output of the program that started them. A test program that
 # starts them keeps ctest's pipe open after it ended, and ctest waits until
 # they go. So no program may ever start them: before the first program the
-# prefix's Wine server and its background processes start with their input
-# and output closed, and they stay up until --stop:
+# prefix's Wine server and its background processes start with none of the
+# caller's descriptors open, and they stay up until --stop:
 # - the server never ends by itself (-p without a time): one that ends after
 #   its last program does so in stages while still answering, so a program
 #   started then brings up a new server and background processes of its own;
@@ -36,7 +36,16 @@ export WINEPREFIX=$prefix WINELOADER=$loader WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer prompts when the prefix is made.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
-quiet() { "$@" </dev/null >/dev/null 2>&1 9>&-; }
+# Closes every descriptor above 2 (ctest, for one, passes its log file and
+# more on).
+close_fds() {
+  local fd
+  for fd in $(ls "/proc/$BASHPID/fd"); do
+    [ "$fd" -gt 2 ] && eval "exec $fd>&-"
+  done
+}
+# Runs a command with input and output on /dev/null and no other descriptor.
+quiet() { ( close_fds; exec "$@" ) </dev/null >/dev/null 2>&1; }
 stop_server() { quiet "$server" -k || true; quiet "$server" -w || true; }
 
 mkdir -p "$prefix"  # the server needs the folder; the first program fills it
@@ -55,7 +64,7 @@ if [ ! -f "$prefix/.tolvane-ready" ]; then
 fi
 # Status 0: this call started the server; 2: one was already running.
 if quiet "$server" -p; then
-  setsid "$loader" notepad </dev/null >/dev/null 2>&1 9>&- &
+  ( close_fds; exec setsid "$loader" notepad ) </dev/null >/dev/null 2>&1 &
   quiet "$loader" cmd /c exit
 fi
 flock -u 9
