@@ -3,8 +3,10 @@
 #   scripts/build-windows.sh [win64|win32]...     (both when none is named)
 # and installs each target into build/<target>/prefix:
 #   bin/Tolvane.dll  bin/tolvane.exe  include/tolvane/Tolvane.h  lib/libTolvane.dll.a
-# win64 (x86_64) then runs the test suite under wine64. win32 (i686) is built
-# warning-free; its tests run only where a 32-bit Wine is installed.
+# win64 (x86_64) then runs the test suite under wine64 (ctest starts the Wine
+# prefix's server before the first test and ends it after the last). win32
+# (i686) is built warning-free; its tests run only where a 32-bit Wine is
+# installed.
 # TOLVANE_WINDOWS_TESTS=checks runs only the checks made on the Linux side
 # (the DLL's exports and imports), not the suite under Wine.
 # TLS: each target first gets its static OpenSSL from Debian's source package
@@ -59,21 +61,14 @@ for target in "${targets[@]}"; do
   fi
   loader=$(sed -n 's/^TOLVANE_WINE_LOADER:FILEPATH=//p' "$build/CMakeCache.txt")
   if [ -x "$loader" ]; then
+    # ctest starts the prefix's Wine server before the first test and ends
+    # it after the last (tests wine.start and wine.stop).
     echo "== $target: test under Wine ($loader)"
-    # The Wine server and its background processes start before ctest, with
-    # their output closed, so that they hold none of ctest's pipes.
-    scripts/wine-run.sh "$loader" "$PWD/$build/wine" --start
   else
     echo "== $target: test programs built, not run: they need a 32-bit Wine ($loader, package wine32:i386)," \
          "which Debian 12 cannot install beside the current 64-bit system libraries; only the checks made on" \
          "the Linux side run"
   fi
   ctest --preset "$target"
-  # The prefix's Wine server and its background processes end with the run.
-  if [ -x "$loader" ]; then
-    server=$(dirname "$loader")/wineserver64
-    [ -x "$server" ] || server=wineserver
-    WINEPREFIX="$PWD/$build/wine" "$server" -k 2>/dev/null || true
-  fi
 done
 echo "Windows builds done: ${targets[*]}"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs the whole suite three times: with GCC, under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
-# Also checks that the library and tools compile warning-free with Clang,
-# runs every fuzz target over its corpus and then fuzzes it for 20 seconds,
-# and builds both Windows DLLs and checks their exports and imports (the
-# suite under Wine is run by hand with scripts/build-windows.sh: see README).
+# AddressSanitizer + UndefinedBehaviorSanitizer (GCC) and under
+# ThreadSanitizer (Clang, which also builds the benchmark, so that everything
+# compiles warning-free with both compilers). Then runs every fuzz target over
+# its corpus and fuzzes it for 20 s, and builds both Windows DLLs: the 64-bit
+# one's suite runs under Wine, the 32-bit one's exports and imports are
+# checked (scripts/build-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -21,9 +22,6 @@ run() {
 run gcc
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run asan
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run tsan
-echo "== clang: build (warnings are errors)"
-cmake --preset clang >/dev/null
-cmake --build --preset clang
 echo "== fuzz: every target over its corpus, then 20 s of fuzzing"
 for target in $(scripts/fuzz.sh --list); do
   scripts/fuzz.sh "$target" 20 >"build/fuzz-$target.log" 2>&1 || {
@@ -33,6 +31,6 @@ for target in $(scripts/fuzz.sh --list); do
   }
   grep -h '^stat::number_of_executed_units' "build/fuzz-$target.log" | sed "s/^/  $target: /"
 done
-echo "== Windows: both targets built and their DLLs checked"
-TOLVANE_WINDOWS_TESTS=checks scripts/build-windows.sh
+echo "== Windows: both targets built, the x86_64 suite under Wine"
+scripts/build-windows.sh
 echo "All test runs passed."
