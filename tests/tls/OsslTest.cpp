@@ -10,6 +10,7 @@
 #include "devkit/SocketCompat.h"
 #include "log/TraceLog.h"
 #include "platform/Paths.h"
+#include "platform/Sockets.h"
 #include "support/Harness.h"
 #include "tls/OSSL.h"
 
@@ -116,15 +117,16 @@ protected:
         });
         return m_client.iSSLConnect(static_cast<platform::SOCKET>(m_clientEnd.fd()), clientConfig.c_str());
     }
-    // Ends the server side: wakes the echo thread's read (Linux wakes it on
-    // the shutdown, Winsock only when the socket closes) and joins it, then
-    // releases the server's TLS connection.
+    // Ends the server side: wakes the echo thread's read (the platform's
+    // shutdown also cancels a pending Winsock read) and joins it, then
+    // releases the server's TLS connection and closes the socket, which no
+    // thread uses any more.
     void StopEcho() {
         if (!m_serverEnd.IsOpen()) return;
-        shutdown(m_serverEnd.fd(), SHUT_RDWR);
-        m_serverEnd.Close();
+        platform::shutdown(static_cast<platform::SOCKET>(m_serverEnd.fd()), platform::kSdBoth);
         if (m_echo.joinable()) m_echo.join();
         m_server.CloseSSL();
+        m_serverEnd.Close();
     }
     // Sends `line` (ending in a line feed) and expects it back.
     void ExpectEcho(const std::string& line) {
