@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Installs a Windows build into a scratch prefix, builds the host of this
-folder against it alone, and runs that host under Wine against Linux-side
+"""Packs a Windows build as the ZIP a vendor takes, unpacks it into an empty
+folder, builds the host of this folder against that folder alone, and runs that host under Wine against Linux-side
 peers on 127.0.0.1: as a client against an echo server in every framing, as a
 server for a client in a length framing and the end-byte framing. Then its
 trace, in Log\\ beside the executable, must hold TRANSMIT and RECEIVE records
@@ -21,6 +21,7 @@ import subprocess
 import sys
 import threading
 import time
+import zipfile
 
 RUN_LIMIT = 25  # seconds for one host run, Wine's start included
 
@@ -165,12 +166,25 @@ def host_as_server(emulator, exe, framing):
         sys.exit("host as server, framing %d: answer %r, exit %d %s" % (framing, answer, code, text))
 
 
+def unpack_zip(build_dir, work):
+    """The build's ZIP, made by cpack as the Windows build command makes it,
+    unpacked into the empty folder work/prefix; returns that folder."""
+    packages = os.path.join(work, "zip")
+    subprocess.run(["cpack", "-G", "ZIP", "-B", packages], cwd=build_dir, check=True, stdout=subprocess.DEVNULL)
+    zips = [name for name in os.listdir(packages) if name.endswith(".zip")]
+    if len(zips) != 1:
+        sys.exit("cpack made %r, not one ZIP" % zips)
+    prefix = os.path.join(work, "prefix")
+    with zipfile.ZipFile(os.path.join(packages, zips[0])) as archive:
+        archive.extractall(prefix)
+    return prefix
+
+
 def build_host(cmake, build_dir, toolchain, work):
     shutil.rmtree(work, ignore_errors=True)
-    prefix = os.path.join(work, "prefix")
+    prefix = unpack_zip(build_dir, work)
     source = os.path.dirname(os.path.abspath(__file__))
-    for step in ([cmake, "--install", build_dir, "--prefix", prefix],
-                 [cmake, "-S", source, "-B", os.path.join(work, "host"), "-G", "Ninja",
+    for step in ([cmake, "-S", source, "-B", os.path.join(work, "host"), "-G", "Ninja",
                   "-DCMAKE_TOOLCHAIN_FILE=" + toolchain, "-DTolvane_DIR=" + prefix + "/lib/cmake/Tolvane"],
                  [cmake, "--build", os.path.join(work, "host")]):
         subprocess.run(step, check=True, stdout=subprocess.DEVNULL)
@@ -319,7 +333,7 @@ def main():
     check_trace(exe)
     tls_cases(emulator, exe)
     print("TLS: %.1f s" % (time.monotonic() - start), flush=True)
-    print("Windows host works with Linux peers: client in framings 0-6, server in 5 and 6; over TLS as client"
+    print("Windows host built from the unpacked ZIP works with Linux peers: client in framings 0-6, server in 5 and 6; over TLS as client"
           " (refusing a wrong subject, a wrong issuer, an unknown CA) and as server of openssl s_client")
 
 
