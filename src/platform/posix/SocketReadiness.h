@@ -22,11 +22,15 @@ SocketPhase QuerySocketPhase(SOCKET s);
 // Reads and clears the socket's pending error, in Windows numbering (0: none).
 int TakePendingError(SOCKET s);
 
+// Whether a connected socket's peer is the socket itself. Linux lets a
+// connect to a free port of the local ephemeral range succeed as a
+// connection of the socket with itself (TCP simultaneous open), where Windows
+// refuses it; a client reconnecting to a local server that is down would
+// otherwise talk to itself, so such a connect counts as refused.
+bool MetItself(SOCKET s);
+
 // The outcome of a connect that has ended: its pending error, or refused
-// when the socket met itself. Linux lets a connect to a free port of the
-// local ephemeral range succeed as a connection of the socket with itself
-// (TCP simultaneous open), where Windows refuses it; a client reconnecting
-// to a local server that is down would otherwise talk to itself.
+// when the socket met itself.
 int TakeConnectResult(SOCKET s);
 
 // Bytes waiting to be read, or -1 with the last error set.

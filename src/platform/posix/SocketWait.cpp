@@ -88,15 +88,17 @@ int TakePendingError(SOCKET s) {
     return error ? MapErrno(error) : 0;
 }
 
-int TakeConnectResult(SOCKET s) {
-    const int error = TakePendingError(s);
-    if (error) return error;
+bool MetItself(SOCKET s) {
     sockaddr_in own{}, peer{};
     socklen_t ownLength = sizeof own, peerLength = sizeof peer;
-    const bool itself = ::getsockname(FdOf(s), reinterpret_cast<sockaddr*>(&own), &ownLength) == 0 &&
-                        ::getpeername(FdOf(s), reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0 &&
-                        own.sin_port == peer.sin_port && own.sin_addr.s_addr == peer.sin_addr.s_addr;
-    return itself ? kWsaeConnRefused : 0;
+    return ::getsockname(FdOf(s), reinterpret_cast<sockaddr*>(&own), &ownLength) == 0 &&
+           ::getpeername(FdOf(s), reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0 &&
+           own.sin_port == peer.sin_port && own.sin_addr.s_addr == peer.sin_addr.s_addr;
+}
+
+int TakeConnectResult(SOCKET s) {
+    const int error = TakePendingError(s);
+    return error ? error : MetItself(s) ? kWsaeConnRefused : 0;
 }
 
 int ReadableBytes(SOCKET s) {
@@ -124,7 +126,10 @@ int ConnectInterruptible(SOCKET s, const SOCKADDR_IN4* address, int length, Wake
             if (error == 0) result = 0;
         }
     }
-    if (result == 0 && (error = TakeConnectResult(s)) != 0) result = kSocketError;
+    if (result == 0 && MetItself(s)) {
+        error = kWsaeConnRefused;
+        result = kSocketError;
+    }
     uint32_t off = 0;
     ioctlsocket(s, kFionbio, &off);
     if (result != 0) WSASetLastError(error);
