@@ -91,7 +91,7 @@ TEST(ServerLifecycle, CyclesAndReplacementsKeepThreadsAndDescriptorsAtBaseline) 
     ASSERT_TRUE(s.peer.Send(Frame(4, "warm")));
     ASSERT_EQ("warm", s.Next());
     const int threads = CountThreads();
-    const int descriptors = CountOpenDescriptors();
+    const int descriptors = SettledDescriptorCount();
 
     for (int i = 0; i < 200; ++i) {
         TcpConnection next;
@@ -102,7 +102,7 @@ TEST(ServerLifecycle, CyclesAndReplacementsKeepThreadsAndDescriptorsAtBaseline) 
     ASSERT_TRUE(s.peer.Send(Frame(4, "last")));
     EXPECT_EQ("last", s.Next());
     EXPECT_EQ(threads, CountThreads());
-    EXPECT_EQ(descriptors, CountOpenDescriptors());
+    EXPECT_EQ(descriptors, SettledDescriptorCount());
 
     for (int i = 0; i < 200; ++i) {
         ASSERT_EQ(0, s.host.StopTolvane()) << i;
@@ -111,7 +111,7 @@ TEST(ServerLifecycle, CyclesAndReplacementsKeepThreadsAndDescriptorsAtBaseline) 
         ASSERT_TRUE(s.ConnectPeer(s.peer)) << i;
     }
     EXPECT_EQ(threads, CountThreads());
-    EXPECT_EQ(descriptors, CountOpenDescriptors());
+    EXPECT_EQ(descriptors, SettledDescriptorCount());
 
     // Peers that reset at once: each one's close is noticed and its
     // descriptor closed, the last one's too.
@@ -142,7 +142,7 @@ TEST(ServerPeer, ResetDuringOnConnectIsNoticedAfterTheLastMessage) {
         ASSERT_TRUE(WaitUntil([&] { return host.connects == 1 && host.GetNetworkStatus() == 0; }));
     }
     ASSERT_TRUE(WaitUntil([&] { return host.GetNetworkStatus() == 1; }));
-    const int descriptors = CountOpenDescriptors();
+    const int descriptors = SettledDescriptorCount();
     hold = true;
     TcpConnection peer;
     ASSERT_TRUE(peer.Connect(scene.port));

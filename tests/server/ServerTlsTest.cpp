@@ -134,7 +134,7 @@ TEST_F(ServerTls, ResetAndBrokenTlsEndTheConnection) {
         ASSERT_TRUE(scene.WaitForTrace("CServerClient Svc  AsyncSelect(001)"));
     }
     ASSERT_TRUE(WaitUntil([&] { return host.GetNetworkStatus() == 1; }));
-    const int descriptors = CountOpenDescriptors();
+    const int descriptors = SettledDescriptorCount();
 
     holdConnect = true;
     TcpConnection resetting;
@@ -174,7 +174,7 @@ TEST_F(ServerTls, StormsOfReplacementsResetsAndRestartsLeaveThreadsAndDescriptor
     ASSERT_TRUE(WaitUntil([&] { return host.connects == 1; }));
     ASSERT_TRUE(scene.WaitForTrace("CServerClient Svc  AsyncSelect(001)"));
     const int threads = CountThreads();
-    const int descriptors = CountOpenDescriptors();
+    const int descriptors = SettledDescriptorCount();
 
     for (int i = 0; i < 300; ++i) {
         const int before = host.connects;

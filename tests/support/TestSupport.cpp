@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
@@ -91,6 +92,14 @@ int CountOpenDescriptors() {
 #else
 int CountOpenDescriptors() { return CountEntries("/proc/self/fd") - 1; }  // minus the one the listing holds
 #endif
+int SettledDescriptorCount() {
+    int fewest = CountOpenDescriptors();
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        fewest = std::min(fewest, CountOpenDescriptors());
+    }
+    return fewest;
+}
 #ifdef _WIN32
 long CpuTimeMs() {
     FILETIME created, exited, kernel, user;

@@ -52,6 +52,9 @@ struct FakeTick {
 
 // Number of open descriptors and threads of this process.
 int CountOpenDescriptors();
+// The fewest open descriptors over a few reads 20 ms apart: a baseline taken
+// while a trace record's file is open for its append would stay one too high.
+int SettledDescriptorCount();
 int CountThreads();
 // CPU time this process has used, in milliseconds.
 long CpuTimeMs();
